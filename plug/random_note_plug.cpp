@@ -4,6 +4,7 @@
 #include "host/numeric.h"
 #include "plug/random_source.h"
 
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -55,8 +56,9 @@ void RandomNotePlug::setParameter(std::int32_t index, float value) {
     }
     switch (index) {
     case MaxTime:
-        // Not a number counts as below its partner.
-        if (!(value >= this->value(MinTime))) {
+        // A value that is not a number counts as below its partner; a partner that is not a
+        // number compares false and lets the value pass.
+        if (std::isnan(value) || value < this->value(MinTime)) {
             value = this->value(MinTime);
         }
         break;
@@ -66,7 +68,7 @@ void RandomNotePlug::setParameter(std::int32_t index, float value) {
         }
         break;
     case MaxAmplitude:
-        if (!(value >= this->value(MinAmplitude))) {
+        if (std::isnan(value) || value < this->value(MinAmplitude)) {
             value = this->value(MinAmplitude);
         }
         break;
