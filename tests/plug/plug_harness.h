@@ -180,4 +180,27 @@ void onFreshThread(Body&& body) {
     thread.join();
 }
 
+// What the host received from one instance.
+struct Stream {
+    std::vector<NoteEvent> events;
+    std::vector<HostCall> calls;
+};
+
+// Creates an instance on a fresh thread, lets `body` drive it there, and answers what it sent.
+template <typename Body>
+Stream onFreshSession(Body&& body) {
+    Stream stream;
+    onFreshThread([&] {
+        Session session;
+        if (session.effect == nullptr) {
+            ADD_FAILURE() << "no instance";
+            return;
+        }
+        body(session);
+        stream.events = std::move(session.host.events);
+        stream.calls = std::move(session.host.calls);
+    });
+    return stream;
+}
+
 } // namespace quill::test
