@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace quill::test {
@@ -245,6 +247,74 @@ TEST(NoteScheduler, EmptyBlocksAndSwitchingChangeNothing) {
         EXPECT_EQ(std::memcmp(interrupted.events[i].raw + 12, plain.events[i].raw + 12, 20), 0);
         EXPECT_GT(interrupted.events[i].blockLength, 0);
     }
+}
+
+// Time distrib and Amp distrib are kept and shown but leave the draws as they are.
+TEST(NoteScheduler, DistributionValuesChangeNothingInTheDraws) {
+    auto streamWith = [](float distrib) {
+        return onFreshSession([=](Session& s) {
+            s.set(MaxTime, 0.01f);
+            if (distrib >= 0.0f || distrib != distrib) {
+                s.set(TimeDistrib, distrib);
+                s.set(AmpDistrib, distrib);
+            }
+            s.runBlocks(4096, 30);
+        });
+    };
+    const Stream plain = streamWith(-1.0f);
+    ASSERT_GT(plain.events.size(), 100u);
+    for (const float distrib : {0.0f, 0.5f, 1.0f, kNaN}) {
+        SCOPED_TRACE(distrib);
+        const Stream other = streamWith(distrib);
+        ASSERT_EQ(other.events.size(), plain.events.size());
+        for (std::size_t i = 0; i < plain.events.size(); ++i) {
+            EXPECT_EQ(std::memcmp(other.events[i].raw, plain.events[i].raw, 32), 0);
+            EXPECT_EQ(other.events[i].block, plain.events[i].block);
+        }
+    }
+}
+
+// Parameters, the rate and the program change on one thread while another processes: every event
+// stays well formed and inside its block. (Run under the thread sanitizer, this also shows that
+// the shared values are read and written without a data race.)
+TEST(NoteScheduler, ParameterChangesWhileProcessing) {
+    Session session;
+    session.set(MaxTime, 0.005f);
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        for (int block = 0; block < 4000; ++block) {
+            session.run(64 + block % 97);
+        }
+        done = true;
+    });
+    std::thread control([&] {
+        const float values[] = {0.0f, 0.001f, 0.003f, 0.5f, 1.0f, 2.0f, -1.0f, kNaN};
+        std::uint32_t step = 0;
+        while (!done) {
+            const float value = values[step % 8];
+            session.set(static_cast<std::int32_t>(step % kNumParams), value);
+            if (step % 64 == 0) {
+                session.dispatch(effSetProgram, 0, 0);
+                session.setSampleRate(step % 128 == 0 ? 48000.0f : 44100.0f);
+                session.set(MaxTime, 0.005f);
+            }
+            char text[16];
+            session.dispatch(effGetParamDisplay, static_cast<std::int32_t>(step % kNumParams), 0,
+                             text);
+            ++step;
+        }
+    });
+    audio.join();
+    control.join();
+    ASSERT_FALSE(session.host.events.empty());
+    std::size_t outside = 0;
+    std::size_t badBytes = 0;
+    for (const NoteEvent& event : session.host.events) {
+        outside += event.deltaFrames < 0 || event.deltaFrames >= event.blockLength ? 1 : 0;
+        badBytes += event.raw[24] != 0x90 || event.key > 127 || event.velocity > 127 ? 1 : 0;
+    }
+    EXPECT_EQ(outside, 0u);
+    EXPECT_EQ(badBytes, 0u);
 }
 
 // A note whose interval ends exactly at the end of a block arrives at offset 0 of the next block,
