@@ -94,15 +94,19 @@ void operator delete[](void* memory, const std::nothrow_t&) noexcept {
 namespace quill::test {
 namespace {
 
-// A host that keeps the opcode of every request, the version query included.
-std::vector<std::int32_t>& requestLog() {
-    static std::vector<std::int32_t> log;
-    return log;
-}
+// A host that keeps the opcode of every request, the version query included, without allocating.
+struct RequestLog {
+    std::int32_t opcodes[16];
+    std::size_t count = 0;
+    std::vector<std::int32_t> list() const { return {opcodes, opcodes + count}; }
+};
+RequestLog requests;
 
 VstIntPtr QUILL_CALL loggingHost(AEffect*, std::int32_t opcode, std::int32_t, VstIntPtr, void*,
                                  float) {
-    requestLog().push_back(opcode);
+    if (requests.count < 16) {
+        requests.opcodes[requests.count++] = opcode;
+    }
     return opcode == audioMasterVersion ? 2400 : 0;
 }
 
@@ -117,8 +121,7 @@ TEST(Allocation, ProgramTableFailureLeavesNoInstanceAndNothingAllocated) {
 }
 
 TEST(Allocation, EntryPointAnswersNullWhenTheProgramTableFails) {
-    requestLog().clear();
-    requestLog().reserve(16);
+    requests.count = 0;
     const std::int64_t before = liveAllocations.load();
     failNextNothrowArray = true;
     AEffect* effect = pluginMain(&loggingHost, &createEffectInstance);
@@ -126,7 +129,7 @@ TEST(Allocation, EntryPointAnswersNullWhenTheProgramTableFails) {
     EXPECT_TRUE(armedFailureUsed);
     EXPECT_EQ(effect, nullptr);
     EXPECT_EQ(liveAllocations.load(), before);
-    EXPECT_EQ(requestLog(), std::vector<std::int32_t>{audioMasterVersion});
+    EXPECT_EQ(requests.list(), std::vector<std::int32_t>{audioMasterVersion});
 }
 
 TEST(Allocation, EntryPointAnswersNullWhenTheObjectFails) {
