@@ -441,7 +441,6 @@ TEST(Record, IdentityAfterConstruction) {
     EXPECT_EQ(effect->magic, 0x56737450);
     EXPECT_EQ(effect->object, object);
     EXPECT_EQ(effect->uniqueID, 0x7175696C);
-    EXPECT_EQ(effect->uniqueID, 1903520108);
     EXPECT_EQ(effect->numInputs, 0);
     EXPECT_EQ(effect->numOutputs, 0);
     EXPECT_EQ(effect->flags, 280);

@@ -230,7 +230,6 @@ TEST(Identity, NamesWithTheirExactBytes) {
         MarkedBuffer buffer;
         EXPECT_EQ(session.dispatch(c.opcode, 0, 0, buffer.data()), 1);
         EXPECT_EQ(buffer.text(c.bytes), c.text);
-        EXPECT_EQ(std::strlen(c.text) + 1, c.bytes);
         EXPECT_EQ(session.dispatch(c.opcode, 0, 0, nullptr), 0);
     }
 }
