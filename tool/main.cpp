@@ -428,6 +428,10 @@ int run(int argc, char** argv) {
     render->add_option("--wav", renderArgs.wav, "Write the instrument's audio to this WAV file");
     render->footer(kDeterministic);
 
+    if (argc > 1 && argv[1][0] != '-' && std::strcmp(argv[1], "info") != 0 &&
+        std::strcmp(argv[1], "render") != 0)
+        throw quill::UsageError(std::string("unknown command '") + argv[1] +
+                                "'; the commands are info and render (see quill --help)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,5 +1,6 @@
 #include "plugin_info.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -172,44 +173,80 @@ std::string formatInfoText(const PluginInfo& info) {
                       canDoWord(answer).c_str());
         out += row;
     }
-    out += "parameters: " + std::to_string(info.numParams) + "\n";
-    for (const ParameterInfo& p : info.parameters) {
-        char row[64];
-        std::snprintf(row, sizeof row, "  %3d  ", p.index);
-        out += row + quoted(p.name) + "  value " + floatText(p.value) + "  text " +
-               quoted(p.display) + "  label " + quoted(p.label) + "\n";
+    line("parameters", std::to_string(info.numParams));
+    if (!info.parameters.empty()) {
+        size_t nameWidth = 4, textWidth = 4;
+        for (const ParameterInfo& p : info.parameters) {
+            nameWidth = std::max(nameWidth, quoted(p.name).size());
+            textWidth = std::max(textWidth, quoted(p.display).size());
+        }
+        auto row = [&](const std::string& index, const std::string& name, const std::string& value,
+                       const std::string& text, const std::string& label) {
+            char buf[1024];
+            std::snprintf(buf, sizeof buf, "  %5s  %-*s  %-11s  %-*s  %s\n", index.c_str(),
+                          static_cast<int>(nameWidth), name.c_str(), value.c_str(),
+                          static_cast<int>(textWidth), text.c_str(), label.c_str());
+            out += buf;
+        };
+        row("index", "name", "value", "text", "label");
+        for (const ParameterInfo& p : info.parameters)
+            row(std::to_string(p.index), quoted(p.name), floatText(p.value), quoted(p.display),
+                quoted(p.label));
     }
     line("programs", std::to_string(info.numPrograms));
     line("program", std::to_string(info.currentProgram) + " " + quoted(info.programName));
     return out;
 }
 
+namespace {
+
+bool validUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t extra = 0;
+        if (c < 0x80)
+            extra = 0;
+        else if (c >= 0xC2 && c <= 0xDF)
+            extra = 1;
+        else if (c >= 0xE0 && c <= 0xEF)
+            extra = 2;
+        else if (c >= 0xF0 && c <= 0xF4)
+            extra = 3;
+        else
+            return false;
+        if (extra > 0 && i + extra >= text.size())
+            return false;
+        for (size_t k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 std::string jsonString(const std::string& text) {
+    // Plug-in texts are 8-bit without a declared encoding: UTF-8 passes through, anything else
+    // is read as Latin-1, so the output is always valid JSON.
+    const bool utf8 = validUtf8(text);
     std::string out = "\"";
     for (unsigned char c : text) {
-        switch (c) {
-        case '"':
+        if (c == '"') {
             out += "\\\"";
-            break;
-        case '\\':
+        } else if (c == '\\') {
             out += "\\\\";
-            break;
-        case '\n':
+        } else if (c == '\n') {
             out += "\\n";
-            break;
-        case '\t':
+        } else if (c == '\t') {
             out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                // Plug-in texts are 8-bit without a declared encoding: keep each byte as
-                // its own code point so the output is always valid JSON.
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
+        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8)) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
         }
     }
     return out + "\"";

@@ -246,7 +246,7 @@ Plugin Plugin::load(const std::string& path, const HostConfig& config) {
                             std::move(seen));
         }
         char buf[96];
-        std::snprintf(buf, sizeof buf, "0x%08" PRIx32 " (expected 0x%08" PRIx32 ")",
+        std::snprintf(buf, sizeof buf, "0x%08" PRIX32 " (expected 0x%08" PRIX32 ")",
                       static_cast<uint32_t>(effect->magic),
                       static_cast<uint32_t>(vst::kEffectMagic));
         // The record is not a VST record, so nothing in it can be called; the library stays
