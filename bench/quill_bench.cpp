@@ -248,6 +248,25 @@ void BM_HostScan(benchmark::State& state) {
 }
 BENCHMARK(BM_HostScan)->Unit(benchmark::kMicrosecond);
 
+// The part of a scan the plug-in cannot shorten: loading the module, finding the entry point and
+// unloading it again, without making an instance.
+void BM_LoadUnload(benchmark::State& state) {
+    const char* path = bench::modulePath();
+    if (bench::isModuleLoaded(path)) {
+        state.SkipWithError("the module is still loaded: it would not be loaded afresh");
+        return;
+    }
+    for (auto _ : state) {
+        PluginModule module(path);
+        if (!module.ok()) {
+            state.SkipWithError(module.error());
+            break;
+        }
+        benchmark::DoNotOptimize(module.entry());
+    }
+}
+BENCHMARK(BM_LoadUnload)->Unit(benchmark::kMicrosecond);
+
 // ---- 4. Parameter traffic: no allocation, a fraction of a microsecond --------------------------
 
 void reportAllocations(benchmark::State& state, std::uint64_t before) {
