@@ -148,6 +148,16 @@ TEST(QuillInfo, ACrashingPluginDoesNotEndTheScan) {
         << run.err;
 }
 
+TEST(QuillInfo, APluginThatNeverAnswersIsStoppedAndTheScanGoesOn) {
+    TempDir dir;
+    const Outcome run = quill({"info", "--timeout", "1", HANG_FIXTURE, PROBE_FIXTURE}, dir);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.err,
+                         std::string(HANG_FIXTURE) + ": did not finish within 1 s and was stopped"))
+        << run.err;
+    EXPECT_TRUE(contains(run.out, "effect name:    \"Probe\"")) << run.out;
+}
+
 TEST(QuillInfo, JsonScanOfSeveralIsAnArrayWithErrorsInPlace) {
     REQUIRE_COMMAND("python3");
     TempDir dir;
