@@ -385,13 +385,17 @@ int run(int argc, char** argv) {
     info->add_option("PLUGIN", infoArgs.plugins,
                      "Plug-in files; a name without a slash is looked for in LXVST_PATH, "
                      "VST_PATH, the standard VST directories and ~/.vst. Default: the "
-                     "Quillmont plug-in beside quill.");
+                     "Quillmont plug-in beside quill.")
+        ->type_name("");
     info->add_flag("--json", infoArgs.json, "Print JSON (an array when given several plug-ins)");
     info->add_option("--rate", infoArgs.rate, "Sample rate told to the plug-in, in Hz")
+        ->type_name("HZ")
         ->capture_default_str();
     info->add_option("--block", infoArgs.block, "Block size told to the plug-in, in samples")
+        ->type_name("N")
         ->capture_default_str();
     info->add_option("--timeout", infoArgs.timeout, "Seconds to wait for each plug-in")
+        ->type_name("S")
         ->capture_default_str();
     info->footer(kDeterministic);
 
@@ -401,31 +405,44 @@ int run(int argc, char** argv) {
                   "it sends: listed on standard output (blocks counted from 1), written as a "
                   "Standard MIDI File with --out, or played through an instrument into a WAV "
                   "file with --through and --wav.");
-    render->add_option("PLUGIN", renderArgs.plugin,
-                       "Plug-in file (default: the Quillmont plug-in beside quill)");
+    render
+        ->add_option("PLUGIN", renderArgs.plugin,
+                     "Plug-in file (default: the Quillmont plug-in beside quill)")
+        ->type_name("");
     CLI::Option* seconds =
         render->add_option("--seconds", renderArgs.seconds,
                            "Length in seconds (default 10); the last block may be "
                            "shorter than --block");
     CLI::Option* blocks =
         render->add_option("--blocks", renderArgs.blocks, "Length in blocks of --block samples");
-    seconds->excludes(blocks);
-    render->add_option("--rate", renderArgs.rate, "Sample rate in Hz")->capture_default_str();
-    render->add_option("--block", renderArgs.block, "Block size in samples")->capture_default_str();
+    seconds->type_name("S")->excludes(blocks);
+    blocks->type_name("K");
+    render->add_option("--rate", renderArgs.rate, "Sample rate in Hz")
+        ->type_name("HZ")
+        ->capture_default_str();
+    render->add_option("--block", renderArgs.block, "Block size in samples")
+        ->type_name("N")
+        ->capture_default_str();
     render
         ->add_option("--set", renderArgs.settings,
                      "Set a parameter before switching on: NAME=VALUE, NAME being the "
                      "parameter's name or index and VALUE the plug-in's value from 0 to 1; "
                      "repeatable, applied in order")
+        ->type_name("NAME=VALUE")
         ->allow_extra_args(false);
-    render->add_option("--out", renderArgs.out,
-                       "Write a Standard MIDI File (type 0, 120 bpm; where the rate allows, one "
-                       "tick is one sample). Notes still sounding at the end are closed there.");
+    render
+        ->add_option("--out", renderArgs.out,
+                     "Write a Standard MIDI File (type 0, 120 bpm; where the rate allows, one "
+                     "tick is one sample). Notes still sounding at the end are closed there.")
+        ->type_name("FILE.mid");
     render->add_flag("--csv", renderArgs.csv, "List the events as CSV on standard output");
-    render->add_option("--through", renderArgs.through,
-                       "Play the events into this instrument plug-in, block by block at their "
-                       "offsets");
-    render->add_option("--wav", renderArgs.wav, "Write the instrument's audio to this WAV file");
+    render
+        ->add_option("--through", renderArgs.through,
+                     "Play the events into this instrument plug-in, block by block at their "
+                     "offsets")
+        ->type_name("SYNTH.so");
+    render->add_option("--wav", renderArgs.wav, "Write the instrument's audio to this WAV file")
+        ->type_name("FILE.wav");
     render->footer(kDeterministic);
 
     if (argc > 1 && argv[1][0] != '-' && std::strcmp(argv[1], "info") != 0 &&
