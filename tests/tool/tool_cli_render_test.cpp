@@ -115,6 +115,37 @@ TEST(QuillRender, MidiFileReadsBackWithMidicsv) {
     EXPECT_EQ(lines(csv.out), expected) << csv.out;
 }
 
+TEST(QuillRender, TheMidiFileFollowsTheSampleRate) {
+    REQUIRE_QUILLMONT();
+    REQUIRE_COMMAND("midicsv");
+    // The first interval is drawn when the plug-in is made, at its own 44100 Hz: 44044
+    // samples at any rate. Where the rate allows one tick a sample the tick is the sample;
+    // otherwise 960 ticks a quarter note at 120 bpm, 1920 ticks a second.
+    struct Case {
+        const char* rate;
+        const char* header;
+        const char* firstNote;
+        const char* end;
+    };
+    for (const Case& c : {Case{"48000", "0, 0, Header, 0, 1, 24000",
+                               "1, 44044, Note_on_c, 0, 60, 72", "1, 96000, End_track"},
+                          Case{"96000", "0, 0, Header, 0, 1, 960", "1, 881, Note_on_c, 0, 60, 72",
+                               "1, 3840, End_track"}}) {
+        SCOPED_TRACE(c.rate);
+        TempDir dir;
+        const std::string mid = dir / "notes.mid";
+        const Outcome run =
+            quill({"render", "--seconds", "2", "--rate", c.rate, "--out", mid}, dir);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const Outcome csv = runShell("midicsv " + shellQuote(mid), dir);
+        const std::vector<std::string> got = lines(csv.out);
+        ASSERT_GE(got.size(), 6u) << csv.out;
+        EXPECT_EQ(got[0], c.header);
+        EXPECT_EQ(got[5], c.firstNote);
+        EXPECT_EQ(got[got.size() - 2], c.end);
+    }
+}
+
 TEST(QuillRender, SameCommandWritesTheSameBytesWhateverTheBlockSize) {
     REQUIRE_QUILLMONT();
     TempDir dir;
