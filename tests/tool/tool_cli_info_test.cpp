@@ -150,10 +150,10 @@ TEST(QuillInfo, ACrashingPluginDoesNotEndTheScan) {
 
 TEST(QuillInfo, APluginThatNeverAnswersIsStoppedAndTheScanGoesOn) {
     TempDir dir;
-    const Outcome run = quill({"info", "--timeout", "1", HANG_FIXTURE, PROBE_FIXTURE}, dir);
+    const Outcome run = quill({"info", "--timeout", "2", HANG_FIXTURE, PROBE_FIXTURE}, dir);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(contains(run.err,
-                         std::string(HANG_FIXTURE) + ": did not finish within 1 s and was stopped"))
+                         std::string(HANG_FIXTURE) + ": did not finish within 2 s and was stopped"))
         << run.err;
     EXPECT_TRUE(contains(run.out, "effect name:    \"Probe\"")) << run.out;
 }
