@@ -24,6 +24,18 @@ extern "C" QUILL_EXPORT quill::AEffect* QUILL_CALL VSTPluginMain(
     return quill::pluginMain(audioMaster, quill::createEffectInstance);
 }
 
+#if defined(QUILL_STATIC_CXX_RUNTIME) && defined(__GLIBCXX__)
+// The C++ runtime is linked into this module and keeps an emergency exception pool that it never
+// frees. Hosts load and unload the module many times (scanners do it on every scan): hand the
+// pool back when the module is unloaded, so that each unload leaves nothing allocated.
+namespace __gnu_cxx {
+void __freeres();
+}
+__attribute__((destructor)) static void releaseRuntimeMemory() {
+    __gnu_cxx::__freeres();
+}
+#endif
+
 #if defined(_WIN32)
 // Exported under the name main by the module-definition file.
 extern "C" quill::AEffect* QUILL_CALL legacyMain(quill::audioMasterCallback audioMaster) noexcept {
