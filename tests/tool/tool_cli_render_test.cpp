@@ -115,6 +115,25 @@ TEST(QuillRender, MidiFileReadsBackWithMidicsv) {
     EXPECT_EQ(lines(csv.out), expected) << csv.out;
 }
 
+TEST(QuillRender, DefaultTenSecondsMatchTheKeptFile) {
+    // The kept file was written by this command; its 13 notes were checked with midicsv
+    // against a separate model of the generator (times and velocities from the random
+    // sequence). Run with QUILL_REGENERATE_GOLDEN=1 to write it anew after a deliberate change.
+    REQUIRE_QUILLMONT();
+    TempDir dir;
+    const std::string kept = std::string(TOOL_DATA_DIR) + "/default-10s.mid";
+    const std::string mid = dir / "notes.mid";
+    const Outcome run = quill({"render", "--seconds", "10", "--out", mid}, dir);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    if (const char* regenerate = std::getenv("QUILL_REGENERATE_GOLDEN");
+        regenerate != nullptr && std::string(regenerate) == "1") {
+        std::filesystem::copy_file(mid, kept, std::filesystem::copy_options::overwrite_existing);
+        GTEST_SKIP() << "wrote " << kept;
+    }
+    ASSERT_TRUE(std::filesystem::exists(kept)) << kept;
+    EXPECT_EQ(readFile(mid), readFile(kept)) << "quill render --seconds 10 differs from " << kept;
+}
+
 TEST(QuillRender, TheMidiFileFollowsTheSampleRate) {
     REQUIRE_QUILLMONT();
     REQUIRE_COMMAND("midicsv");
