@@ -20,8 +20,10 @@ for group in "${groups[@]}"; do
         packages+=(midicsv sox fluidsynth dpf-plugins-vst lsp-plugins-vst zam-plugins ardour)
         ;;
     platforms)
-        # 32-bit Linux builds, the Windows cross compilers, and Wine to run what they build.
-        packages+=(g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 wine32:i386)
+        # 32-bit Linux builds (qemu-user runs their tests where the kernel has no IA-32
+        # emulation), the Windows cross compilers, and Wine to run what they build.
+        packages+=(g++-multilib libsndfile1-dev:i386 qemu-user g++-mingw-w64-i686
+                   g++-mingw-w64-x86-64 wine64 wine32:i386)
         need_i386=1
         ;;
     *)
