@@ -320,8 +320,8 @@ int runRender(const RenderArgs& args) {
         interleaved.resize(static_cast<size_t>(frames) * static_cast<size_t>(wavChannels));
         for (int32_t f = 0; f < frames; ++f)
             for (int32_t c = 0; c < wavChannels; ++c)
-                interleaved[static_cast<size_t>(f * wavChannels + c)] =
-                    channels[static_cast<size_t>(c)][f];
+                interleaved[static_cast<size_t>(f) * static_cast<size_t>(wavChannels) +
+                            static_cast<size_t>(c)] = channels[static_cast<size_t>(c)][f];
         if (sf_writef_float(wav, interleaved.data(), frames) != frames)
             throw std::runtime_error("cannot write " + args.wav + ": " + sf_strerror(wav));
     };

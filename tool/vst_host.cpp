@@ -272,8 +272,12 @@ Plugin& Plugin::operator=(Plugin&& other) noexcept {
 Plugin::~Plugin() {
     if (!impl_)
         return;
-    if (!impl_->isClosed)
-        close();
+    if (!impl_->isClosed) {
+        try {
+            close();
+        } catch (...) { // nothing may leave a destructor; the library is unloaded regardless
+        }
+    }
     forgetInstance(impl_.get());
     if (impl_->library != nullptr)
         ::dlclose(impl_->library);
