@@ -240,6 +240,34 @@ void printListing(const quill::RenderResult& result, double rate, bool csv, std:
     }
 }
 
+// While plug-ins run, whatever they print to standard output goes to standard error instead,
+// so that quill's own output (a listing, CSV) stays clean. quill writes through output().
+class PrivateStdout {
+public:
+    PrivateStdout() {
+        std::fflush(stdout);
+        const int saved = ::dup(STDOUT_FILENO);
+        if (saved >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0)
+            out_ = ::fdopen(saved, "w");
+        if (out_ == nullptr && saved >= 0)
+            ::close(saved);
+    }
+    PrivateStdout(const PrivateStdout&) = delete;
+    PrivateStdout& operator=(const PrivateStdout&) = delete;
+    ~PrivateStdout() {
+        if (out_ == nullptr)
+            return;
+        std::fflush(stdout);
+        std::fflush(out_);
+        ::dup2(::fileno(out_), STDOUT_FILENO);
+        std::fclose(out_);
+    }
+    std::FILE* output() const { return out_ != nullptr ? out_ : stdout; }
+
+private:
+    std::FILE* out_ = nullptr;
+};
+
 int runRender(const RenderArgs& args) {
     quill::RenderOptions options;
     const double rate = parseNumber("--rate", args.rate);
@@ -326,6 +354,8 @@ int runRender(const RenderArgs& args) {
             throw std::runtime_error("cannot write " + args.wav + ": " + sf_strerror(wav));
     };
 
+    PrivateStdout privateStdout;
+    std::FILE* const out = privateStdout.output();
     Progress progress(rate);
     const quill::RenderResult result = quill::runOnFreshThread([&] {
         return quill::render(options, onChannels, sink,
@@ -335,13 +365,13 @@ int runRender(const RenderArgs& args) {
 
     const bool listing = args.csv || (args.out.empty() && args.wav.empty());
     if (listing)
-        printListing(result, rate, args.csv, stdout);
+        printListing(result, rate, args.csv, out);
 
     size_t midiCount = 0;
     for (const quill::ReceivedEvent& e : result.events)
         midiCount += e.type == quill::vst::kVstMidiType ? 1 : 0;
 
-    std::FILE* report = listing ? stderr : stdout;
+    std::FILE* report = listing ? stderr : out;
     if (midiFile != nullptr) {
         std::vector<quill::midi::TimedMessage> messages;
         for (const quill::ReceivedEvent& e : result.events)

@@ -270,6 +270,9 @@ TEST(QuillRender, EventsAtBlockEdgesReachTheInstrumentAtTheirSample) {
                                    "--csv", "--through", PROBE_FIXTURE, "--wav", wav},
                                   dir);
         ASSERT_EQ(run.exitCode, 0) << run.err;
+        // What the plug-in prints goes to standard error, not into quill's CSV.
+        EXPECT_FALSE(contains(run.out, "hello")) << run.out;
+        EXPECT_TRUE(contains(run.err, "edges: hello from the plug-in")) << run.err;
         const std::vector<Row> rows = csvRows(run.out);
         ASSERT_EQ(rows.size(), 27u) << run.out;
 
