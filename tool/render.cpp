@@ -92,7 +92,7 @@ public:
             const ReceivedEvent& e = pending_.front();
             vst::VstMidiEvent m{};
             m.type = vst::kVstMidiType;
-            m.byteSize = static_cast<int32_t>(sizeof(vst::VstMidiEvent));
+            m.byteSize = vst::kVstMidiEventByteSize;
             m.deltaFrames =
                 static_cast<int32_t>(std::max<int64_t>(e.samplePosition() - blockStart, 0));
             for (size_t i = 0; i < 4; ++i)
@@ -100,20 +100,8 @@ public:
             block.push_back(m);
             pending_.pop_front();
         }
-        if (block.empty())
-            return;
-        // The list: count, reserved, then one pointer per event.
-        std::vector<vst::VstEvent*> pointers;
-        for (auto& m : block)
-            pointers.push_back(reinterpret_cast<vst::VstEvent*>(&m));
-        const size_t slots = std::max<size_t>(pointers.size(), 2);
-        std::vector<intptr_t> storage(2 + slots, 0);
-        auto* list = reinterpret_cast<vst::VstEvents*>(storage.data());
-        list->numEvents = static_cast<int32_t>(block.size());
-        list->reserved = 0;
-        for (size_t i = 0; i < pointers.size(); ++i)
-            list->events[i] = pointers[i];
-        instrument.dispatch(vst::effProcessEvents, 0, 0, list, 0.0f);
+        if (!block.empty())
+            instrument.sendEvents(block);
     }
 
 private:

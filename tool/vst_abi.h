@@ -211,6 +211,8 @@ enum ProcessLevel : intptr_t {
 };
 
 constexpr int32_t kVstMidiType = 1;
+// VstMidiEvent::byteSize: the bytes of the record after `type` and `byteSize`.
+constexpr int32_t kVstMidiEventByteSize = 24;
 
 // Any event: the common head, then type-specific bytes up to its byteSize.
 struct VstEvent {

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -342,6 +343,18 @@ std::string Plugin::text(int32_t opcode, int32_t index) {
     char buffer[512] = {};
     dispatch(opcode, index, 0, buffer, 0.0f);
     return boundedText(buffer, sizeof buffer - 1);
+}
+
+intptr_t Plugin::sendEvents(std::vector<vst::VstMidiEvent>& events) {
+    // The list: count, reserved, then one pointer per event (at least the two declared).
+    const size_t slots = std::max<size_t>(events.size(), 2);
+    std::vector<intptr_t> storage(2 + slots, 0);
+    auto* list = reinterpret_cast<vst::VstEvents*>(storage.data());
+    list->numEvents = static_cast<int32_t>(events.size());
+    list->reserved = 0;
+    for (size_t i = 0; i < events.size(); ++i)
+        list->events[i] = reinterpret_cast<vst::VstEvent*>(&events[i]);
+    return dispatch(vst::effProcessEvents, 0, 0, list, 0.0f);
 }
 
 intptr_t Plugin::canDo(const std::string& what) {

@@ -124,6 +124,9 @@ public:
     // Ask for a text (effGetParamName, effGetEffectName, ...) with a zeroed 512-byte buffer;
     // answers what the plug-in wrote, up to the first NUL.
     std::string text(int32_t opcode, int32_t index = 0);
+    // effProcessEvents with one list holding these events (deltaFrames as given); answers
+    // the plug-in's answer. The list and the events live for the call only.
+    intptr_t sendEvents(std::vector<vst::VstMidiEvent>& events);
     // effCanDo with the given text.
     intptr_t canDo(const std::string& what);
     // effSetSampleRate / effSetBlockSize, also updating the host's own answers.

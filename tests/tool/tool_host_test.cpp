@@ -266,6 +266,33 @@ TEST(HostLibrary, FallsBackToMainAndAnswersWhatAHostIsAsked) {
     EXPECT_EQ(level[0].answer, vst::kProcessLevelRealtime);
 }
 
+TEST(HostLibrary, SendsEventListsOfAnyLength) {
+    Plugin probe = Plugin::load(PROBE_FIXTURE);
+    float out[16];
+    float* outputs[] = {out};
+    // The probe writes velocity / 127 at each note-on's offset in the next block.
+    for (size_t count : {1u, 2u, 5u}) {
+        std::vector<vst::VstMidiEvent> events;
+        for (size_t i = 0; i < count; ++i) {
+            vst::VstMidiEvent m{};
+            m.type = vst::kVstMidiType;
+            m.byteSize = vst::kVstMidiEventByteSize;
+            m.deltaFrames = static_cast<int32_t>(3 * i + 1);
+            m.midiData[0] = 0x90;
+            m.midiData[1] = 60;
+            m.midiData[2] = static_cast<unsigned char>(20 * (i + 1));
+            events.push_back(m);
+        }
+        EXPECT_EQ(probe.sendEvents(events), 1);
+        probe.processReplacing(nullptr, outputs, 16);
+        for (int32_t f = 0; f < 16; ++f) {
+            const bool hit = f % 3 == 1 && static_cast<size_t>(f / 3) < count;
+            EXPECT_FLOAT_EQ(out[f], hit ? static_cast<float>(20 * (f / 3 + 1)) / 127.0f : 0.0f)
+                << count << " events, frame " << f;
+        }
+    }
+}
+
 TEST(HostLibrary, LoadsThirdPartyPluginsThroughEitherEntry) {
     struct Case {
         const char* path;
