@@ -46,11 +46,12 @@ for module in "$@"; do
         # Every defined dynamic symbol: the version script leaves only the entry names.
         exports=$(nm -D --defined-only "$module" | awk '{print $NF}' | sort)
         [ "$exports" = "$expected" ] || fail "exports $(echo $exports) instead of VSTPluginMain main"
-        needed=$(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
-        if echo "$needed" | grep -Eq '^lib(stdc\+\+|gcc_s)\.so'; then
+        dynamic=$(readelf -d "$module")
+        needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic")
+        if grep -Eq '^lib(stdc\+\+|gcc_s)\.so' <<<"$needed"; then
             fail "needs the host's C++ runtime: $(echo $needed)"
         fi
-        if readelf -d "$module" | grep -q '(TEXTREL)'; then
+        if grep -q '(TEXTREL)' <<<"$dynamic"; then
             fail "has text relocations"
         fi
         pass "exports $(echo $exports); needs $(echo $needed)"
@@ -70,7 +71,8 @@ for module in "$@"; do
             esac
         done
         nm_tool="${tool%objdump}nm"
-        if ! "$nm_tool" "$module" 2>/dev/null | grep -Eq ' T _?DllMain(@12)?$'; then
+        symbols=$("$nm_tool" "$module" 2>/dev/null || true)
+        if ! grep -Eq ' T _?DllMain(@12)?$' <<<"$symbols"; then
             fail "has no DllMain"
         fi
         pass "exports $(echo $exports); imports $(echo $imports)"
