@@ -266,6 +266,50 @@ TEST(HostLibrary, FallsBackToMainAndAnswersWhatAHostIsAsked) {
     EXPECT_EQ(level[0].answer, vst::kProcessLevelRealtime);
 }
 
+TEST(HostLibrary, EventsOutsideProcessingAndOfOtherTypesAreKept) {
+    Plugin probe = Plugin::load(PROBE_FIXTURE);
+    float out[100];
+    float* outputs[] = {out};
+    probe.processReplacing(nullptr, outputs, 100);
+    probe.processReplacing(nullptr, outputs, 50);
+
+    vst::VstMidiEvent midi{};
+    midi.type = vst::kVstMidiType;
+    midi.byteSize = vst::kVstMidiEventByteSize;
+    midi.deltaFrames = 7;
+    midi.midiData[0] = 0xB0;
+    midi.midiData[1] = 64;
+    midi.midiData[2] = 127;
+    midi.midiData[3] = 9;
+    vst::VstEvent other{};
+    other.type = 6; // not MIDI: only its head is read
+    other.byteSize = 16;
+    other.deltaFrames = 3;
+    other.data[0] = 0x55;
+    vst::VstEvents list{};
+    list.numEvents = 2;
+    list.events[0] = reinterpret_cast<vst::VstEvent*>(&midi);
+    list.events[1] = &other;
+    // The probe passes the list to the host, outside any processing call.
+    EXPECT_EQ(probe.dispatch(vst::effVendorSpecific, vst::audioMasterProcessEvents, 0, &list), 1);
+
+    const std::vector<ReceivedEvent> events = probe.events();
+    ASSERT_EQ(events.size(), 2u);
+    for (const ReceivedEvent& e : events) {
+        EXPECT_EQ(e.block, -1);
+        EXPECT_EQ(e.blockStart, 150); // where the next block would start
+        EXPECT_EQ(e.blockLength, 0);
+    }
+    EXPECT_EQ(events[0].type, vst::kVstMidiType);
+    EXPECT_EQ(events[0].samplePosition(), 157);
+    EXPECT_EQ(events[0].midi, (std::array<uint8_t, 4>{0xB0, 64, 127, 9}));
+    EXPECT_EQ(events[1].type, 6);
+    EXPECT_EQ(events[1].deltaFrames, 3);
+    EXPECT_EQ(events[1].midi, (std::array<uint8_t, 4>{}));
+    EXPECT_EQ(probe.takeEvents().size(), 2u);
+    EXPECT_TRUE(probe.events().empty());
+}
+
 TEST(HostLibrary, SendsEventListsOfAnyLength) {
     Plugin probe = Plugin::load(PROBE_FIXTURE);
     float out[16];
