@@ -76,6 +76,17 @@ TEST(QuillInfo, ShowsWhatAHostLearnsFromQuillmont) {
         EXPECT_TRUE(hasLine(run.out, line)) << "missing line [" << line << "] in\n" << run.out;
 }
 
+TEST(QuillInfo, TellsThePluginTheSampleRate) {
+    REQUIRE_QUILLMONT();
+    TempDir dir;
+    // The longest interval stays 44100 samples when only the rate changes: 918.75 ms at 48 kHz.
+    const Outcome run = quill({"info", quillmontPath(), "--rate", "48000"}, dir);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(
+        hasLine(run.out, "      0  \"Max time\"       1            \"918.7500\"  \"   ms   \""))
+        << run.out;
+}
+
 TEST(QuillInfo, DefaultPluginIsTheOneBuiltBesideQuill) {
     REQUIRE_QUILLMONT();
     TempDir dir;
