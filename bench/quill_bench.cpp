@@ -125,6 +125,115 @@ void BM_DenseNotesReference(benchmark::State& state) {
 }
 BENCHMARK(BM_DenseNotesReference);
 
+// ---- 1 and 2 paired: the plug-in and its reference in alternating chunks ---------------------
+//
+// On a shared machine the load changes from one second to the next, so two benchmarks that run
+// one after the other can see different machines. Here every iteration times one chunk of the
+// plug-in's work and one chunk of the reference's, back to back and in alternating order, and
+// the figure is the median over all chunks of the ratio of the two: a chunk pair that another
+// process interrupted is an outlier that the median leaves out.
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double>& values) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// Times `plugin` and `reference` in turns, each answering the number of units it ran, and
+// reports the median time per unit of each and the median of their ratios.
+template <typename Plugin, typename Reference>
+void runPaired(benchmark::State& state, Plugin plugin, Reference reference) {
+    std::vector<double> pluginSeconds;
+    std::vector<double> referenceSeconds;
+    std::vector<double> ratios;
+    bool pluginFirst = true;
+    for (auto _ : state) {
+        double perPluginUnit = 0.0;
+        double perReferenceUnit = 0.0;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool runPlugin = (turn == 0) == pluginFirst;
+            const auto start = std::chrono::steady_clock::now();
+            const double units = runPlugin ? plugin() : reference();
+            const double perUnit = secondsSince(start) / units;
+            (runPlugin ? perPluginUnit : perReferenceUnit) = perUnit;
+        }
+        pluginFirst = !pluginFirst;
+        pluginSeconds.push_back(perPluginUnit);
+        referenceSeconds.push_back(perReferenceUnit);
+        ratios.push_back(perPluginUnit / perReferenceUnit);
+    }
+    state.counters["plugin_ns"] = benchmark::Counter(median(pluginSeconds) * 1e9);
+    state.counters["reference_ns"] = benchmark::Counter(median(referenceSeconds) * 1e9);
+    state.counters["ratio"] = benchmark::Counter(median(ratios));
+}
+
+void BM_EmptyBlockPaired(benchmark::State& state) {
+    constexpr int kCalls = 4000;
+    PluginModule module(bench::modulePath());
+    if (!loaded(state, module)) {
+        return;
+    }
+    Closer instance{bench::makeQuietInstance(module, 44100.0f)};
+    if (instance.effect == nullptr) {
+        state.SkipWithError("could not set up an instance without notes");
+        return;
+    }
+    const auto length = static_cast<std::int32_t>(state.range(0));
+    Effect* record = bench::emptyRecord();
+    runPaired(
+        state,
+        [&] {
+            for (int call = 0; call < kCalls; ++call) {
+                processThrough(instance.effect, length);
+            }
+            return static_cast<double>(kCalls);
+        },
+        [&] {
+            for (int call = 0; call < kCalls; ++call) {
+                processThrough(record, length);
+            }
+            return static_cast<double>(kCalls);
+        });
+}
+BENCHMARK(BM_EmptyBlockPaired)->ArgName("block")->Arg(32)->Arg(1024)->Arg(8192);
+
+void BM_DenseNotesPaired(benchmark::State& state) {
+    constexpr std::int32_t kBlocks = 4;
+    constexpr std::int32_t kNotes = kBlocks * kDenseBlock / 10;
+    PluginModule module(bench::modulePath());
+    if (!loaded(state, module)) {
+        return;
+    }
+    Closer instance{bench::makeDenseInstance(module, kDenseRate, kDenseBlock)};
+    if (instance.effect == nullptr) {
+        state.SkipWithError("could not set up a dense instance");
+        return;
+    }
+    Effect* record = bench::emptyRecord();
+    runPaired(
+        state,
+        [&] {
+            const std::uint64_t before = quill_bench_event_lists;
+            for (std::int32_t block = 0; block < kBlocks; ++block) {
+                processThrough(instance.effect, kDenseBlock);
+            }
+            return static_cast<double>(quill_bench_event_lists - before) / 2.0;
+        },
+        [&] {
+            benchmark::DoNotOptimize(record);
+            benchmark::DoNotOptimize(bench::referenceNotes(record, quill_bench_host, kNotes));
+            return static_cast<double>(kNotes);
+        });
+}
+BENCHMARK(BM_DenseNotesPaired);
+
 // The worst block at the densest setting in a small real-time block: 64 samples at 96 kHz last
 // 666.7 us. Every block is timed on its own, by the thread's CPU clock (the plug-in's own cost:
 // time the thread spends switched out for other processes is not counted) and by the wall clock
