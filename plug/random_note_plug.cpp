@@ -80,13 +80,40 @@ void RandomNotePlug::setParameter(std::int32_t index, float value) {
     default:
         break;
     }
+    storeValue(index, value);
+    if (index == MaxTime || index == MinTime || index == MaxAmplitude || index == MinAmplitude) {
+        keepPairOrdered(static_cast<ParamIndex>(index));
+    }
+}
+
+void RandomNotePlug::storeValue(std::int32_t index, float value) noexcept {
     if (programs != nullptr) {
         programs[currentProgram.load(std::memory_order_relaxed)].values[index].store(
             value, std::memory_order_relaxed);
     }
-    currentValues[index].store(value, std::memory_order_relaxed);
+    // Sequentially consistent, with the loads in keepPairOrdered: see there.
+    currentValues[index].store(value, std::memory_order_seq_cst);
     if (index == MaxTime) {
         updateMaxInterval(value);
+    }
+}
+
+void RandomNotePlug::keepPairOrdered(ParamIndex index) noexcept {
+    // Another thread may have set the partner between the clamp and the store, each clamp then
+    // comparing with the value from before the other's change. So every setter looks at the pair
+    // again after its store and its own side gives way, as its clamp would have made it do. The
+    // stores and these loads are sequentially consistent: the setter that stores last sees both
+    // final values, so no pair is left out of order.
+    const bool time = index == MaxTime || index == MinTime;
+    const ParamIndex high = time ? MaxTime : MaxAmplitude;
+    const ParamIndex low = time ? MinTime : MinAmplitude;
+    for (;;) {
+        const float highValue = currentValues[high].load(std::memory_order_seq_cst);
+        const float lowValue = currentValues[low].load(std::memory_order_seq_cst);
+        if (!(highValue < lowValue)) {
+            return;
+        }
+        storeValue(index, index == high ? lowValue : highValue);
     }
 }
 

@@ -97,6 +97,10 @@ private:
         return currentValues[index].load(std::memory_order_relaxed);
     }
     void updateMaxInterval(float maxTime) noexcept;
+    // Stores a value in force and in the current program (and the interval limit for Max time).
+    void storeValue(std::int32_t index, float value) noexcept;
+    // Restores Max >= Min for the pair of `index` after setters on several threads crossed.
+    void keepPairOrdered(ParamIndex index) noexcept;
 
     NoteProgram* programs = nullptr;
     // Written and read by the audio thread only (and the constructor).
