@@ -86,7 +86,8 @@ TEST(LeakCycles, UnloadingTheModuleLeavesNoRuntimeMemoryBehind) {
         const bool ok = entry != nullptr && cycle(entry);
         return dlclose(library) == 0 && ok;
     };
-    for (int i = 0; i < 5; ++i) {
+    // The dynamic loader grows some tables of its own over the first loads; not a leak.
+    for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(loadCycle()) << dlerror();
     }
     const std::size_t before = bytesInUse();
