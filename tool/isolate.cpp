@@ -46,6 +46,10 @@ IsolatedResult runIsolated(const std::function<std::string()>& work, int timeout
     }
     if (pid == 0) {
         ::close(fds[0]);
+        // A crash ends the child by its signal, whatever handlers the process had installed
+        // (a sanitizer's, say), so that the parent can tell a crash from a failure.
+        for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+            std::signal(sig, SIG_DFL);
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
         std::string message;
         try {

@@ -344,8 +344,14 @@ TEST(HostLibrary, LoadsThirdPartyPluginsThroughEitherEntry) {
         const char* name;
     };
     int tried = 0;
-    for (const Case& c :
-         {Case{kKars, "main", "Kars"}, Case{kLspCompressor, "VSTPluginMain", "Compressor Mono"}}) {
+    std::vector<Case> cases = {{kKars, "main", "Kars"}};
+#ifndef __SANITIZE_ADDRESS__
+    // LSP's modules leave allocations behind when unloaded, which the leak checker of a
+    // sanitizer build would blame on this test; they are the Debian plug-ins that export
+    // VSTPluginMain.
+    cases.push_back({kLspCompressor, "VSTPluginMain", "Compressor Mono"});
+#endif
+    for (const Case& c : cases) {
         if (!std::filesystem::exists(c.path))
             continue;
         ++tried;
