@@ -7,6 +7,7 @@
 //
 // This file only reads the command line; the commands are in commands.cpp.
 
+#include "check.h"
 #include "commands.h"
 #include "render.h"
 
@@ -104,10 +105,42 @@ int run(int argc, char** argv) {
         ->type_name("FILE.wav");
     render->footer(kDeterministic);
 
+    quill::CheckArgs checkArgs;
+    CLI::App* check = app.add_subcommand(
+        "check", "Run a battery of checks on a plug-in, as a validator does: opening and "
+                 "closing, texts with canaries around every buffer, processing at several rates "
+                 "and block lengths, the events it sends, automation, parameter fuzzing, "
+                 "programs, switching, threads, real time (RealtimeSanitizer) and the locale. "
+                 "One line per check (PASS, WARN, FAIL, SKIP) and a summary; exit status 1 "
+                 "when a check fails.");
+    check->add_option("PLUGIN", checkArgs.plugin,
+                      "Plug-in file (default: the Quillmont plug-in beside quill)")
+        ->type_name("");
+    check->add_flag("--json", checkArgs.json, "Print the results as JSON");
+    check->add_option("--seed", checkArgs.seed,
+                      "Seed of the random parts (printed each run, so a failure can be replayed)")
+        ->type_name("N");
+    check->add_flag("--quick", checkArgs.quick, "Shorter automation and thread runs (for CI)");
+    check->add_flag("-v,--verbose", checkArgs.verbose, "Print every note under each check");
+    check->add_option("--only", checkArgs.only, "Run only these checks (repeatable)")
+        ->type_name("NAME");
+    check->add_option("--cycles", checkArgs.cycles, "Open/close cycles")
+        ->type_name("K")
+        ->capture_default_str();
+    check->add_option("--thread-seconds", checkArgs.threadSeconds,
+                      "Length of the thread-safety run (0.5 with --quick)")
+        ->type_name("S")
+        ->capture_default_str();
+    check->add_option("--timeout", checkArgs.timeout, "Seconds for each group of checks")
+        ->type_name("S")
+        ->capture_default_str();
+    check->footer("The checks run in child processes: a plug-in that crashes or hangs fails the "
+                  "checks it was in, and the others still run.");
+
     if (argc > 1 && argv[1][0] != '-' && std::strcmp(argv[1], "info") != 0 &&
-        std::strcmp(argv[1], "render") != 0)
+        std::strcmp(argv[1], "render") != 0 && std::strcmp(argv[1], "check") != 0)
         throw quill::UsageError(std::string("unknown command '") + argv[1] +
-                                "'; the commands are info and render (see quill --help)");
+                                "'; the commands are info, render and check (see quill --help)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -117,6 +150,8 @@ int run(int argc, char** argv) {
 
     if (info->parsed())
         return quill::runInfo(infoArgs);
+    if (check->parsed())
+        return quill::runCheck(checkArgs);
     return quill::runRender(renderArgs);
 }
 
