@@ -6,6 +6,7 @@
 #include "render.h"
 
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,6 +112,13 @@ ChildOutcome runChild(const CheckGroup& group, const CheckContext& context, int 
         outcome.why = std::string("cannot create a pipe: ") + std::strerror(errno);
         return outcome;
     }
+    // The child notes where it is; after a crash or hang the parent reads it.
+    constexpr size_t kStageSize = 512;
+    void* shared =
+        ::mmap(nullptr, kStageSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    char* stageText = shared == MAP_FAILED ? nullptr : static_cast<char*>(shared);
+    if (stageText != nullptr)
+        stageText[0] = '\0';
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -118,6 +126,7 @@ ChildOutcome runChild(const CheckGroup& group, const CheckContext& context, int 
         return outcome;
     }
     if (pid == 0) {
+        check::setStageBuffer(stageText, kStageSize);
         ::close(result[0]);
         if (group.captureOutput) {
             ::close(output[0]);
@@ -192,22 +201,28 @@ ChildOutcome runChild(const CheckGroup& group, const CheckContext& context, int 
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    std::string where;
+    if (stageText != nullptr) {
+        where.assign(stageText, strnlen(stageText, kStageSize));
+        ::munmap(shared, kStageSize);
+    }
+    const std::string during = where.empty() ? "" : " during " + where;
     if (timedOut) {
         outcome.why = "did not finish within " + std::to_string(timeoutSeconds) +
-                      " s and was stopped (hang?)";
+                      " s and was stopped (hang?)" + during;
     } else if (WIFSIGNALED(status)) {
         const int sig = WTERMSIG(status);
         const char* name = ::strsignal(sig);
         outcome.why = "crashed (signal " + std::to_string(sig) + ", " +
-                      (name != nullptr ? name : "unknown") + ")";
+                      (name != nullptr ? name : "unknown") + ")" + during;
     } else if (!received.empty() && received[0] == 'O') {
         outcome.ok = true;
         outcome.answer = received.substr(1);
     } else if (!received.empty() && received[0] == 'E') {
-        outcome.why = "failed: " + received.substr(1);
+        outcome.why = "failed: " + received.substr(1) + during;
     } else {
         outcome.why = "ended without an answer (exit status " +
-                      std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
+                      std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")" + during;
     }
     return outcome;
 }

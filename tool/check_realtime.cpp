@@ -89,6 +89,7 @@ intptr_t callback(vst::AEffect*, int32_t opcode, int32_t, intptr_t, void* ptr, f
 }
 
 void stage(const std::string& what) {
+    check::stage("realtime: " + what);
     std::fprintf(stderr, "%s%s\n", kStage, what.c_str());
     std::fflush(stderr);
 }
@@ -214,7 +215,7 @@ std::vector<CheckResult> realtimeDeath(const std::string& why, const std::string
         r.notes.push_back("the runtime stops at the first violation; fix it and run again to "
                           "see the next");
     } else {
-        r.reason = "the plug-in " + why + (where.empty() ? "" : " during " + where);
+        r.reason = "the plug-in " + why;
     }
     return {r};
 }

@@ -402,6 +402,24 @@ void TextAudit::judge(CheckResult& result) const {
     }
 }
 
+namespace {
+char* g_stage = nullptr;
+size_t g_stageSize = 0;
+} // namespace
+
+void setStageBuffer(char* buffer, size_t size) {
+    g_stage = buffer;
+    g_stageSize = size;
+}
+
+void stage(const std::string& where) {
+    if (g_stage == nullptr || g_stageSize == 0)
+        return;
+    const size_t n = std::min(where.size(), g_stageSize - 1);
+    std::memcpy(g_stage, where.data(), n);
+    g_stage[n] = '\0';
+}
+
 void raise(CheckResult& result, CheckStatus status, const std::string& reason) {
     auto rank = [](CheckStatus s) {
         switch (s) {

@@ -134,6 +134,11 @@ private:
     std::string firstBad_;
 };
 
+// Where the running check is, for the report when the plug-in crashes or hangs there. The
+// text goes into memory shared with the parent process (set up by setStageBuffer).
+void stage(const std::string& where);
+void setStageBuffer(char* buffer, size_t size);
+
 // Raises a result's status (Pass < Warn < Fail) and sets the reason when it gets worse.
 void raise(CheckResult& result, CheckStatus status, const std::string& reason);
 

@@ -96,8 +96,13 @@ const Fault kFaults[] = {
     {CHECK_LEAK, "open-close-cycles", "memory grows"},
     {CHECK_LOCALE, "locale", "changed"},
     {CHECK_THREADS, "thread-safety", "crashed (signal 11"},
-    {CHECK_CRASH_4096, "process-replacing", "crashed (signal 11"},
-    {CHECK_SWITCH_RATE, "switching", "crashed"},
+    // A crash names where it happened, so that it can be found again.
+    {CHECK_CRASH_4096, "process-replacing",
+     "crashed (signal 11, Segmentation fault) during processReplacing at 44100 Hz, blocks of "
+     "4096"},
+    {CHECK_SWITCH_RATE, "switching",
+     "crashed (signal 11, Segmentation fault) during switching: "
+     "176400 Hz"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, QuillCheckFault, ::testing::ValuesIn(kFaults),
