@@ -19,6 +19,8 @@
 #include <sstream>
 #include <thread>
 
+extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+
 namespace quill {
 
 using check::AudioBuffers;
@@ -189,10 +191,18 @@ struct Usage {
     int threads = 0;
 };
 
+// Bytes in use by malloc: from the sanitizer's allocator when quill runs under one (it
+// replaces malloc), otherwise from the C library's.
+size_t heapInUse() {
+    if (__sanitizer_get_current_allocated_bytes != nullptr)
+        return __sanitizer_get_current_allocated_bytes();
+    const struct mallinfo2 mi = ::mallinfo2();
+    return mi.uordblks + mi.hblkhd;
+}
+
 Usage usageNow() {
     Usage u;
-    const struct mallinfo2 mi = ::mallinfo2();
-    u.heap = mi.uordblks + mi.hblkhd;
+    u.heap = heapInUse();
     std::ifstream statm("/proc/self/statm");
     size_t pages = 0, resident = 0;
     statm >> pages >> resident;
@@ -232,8 +242,7 @@ std::vector<CheckResult> cyclesGroup(const CheckContext& c) {
     int done = 0;
     for (; done < c.cycles && millisecondsSince(t0) < budget * 1000.0; ++done) {
         cycle();
-        const struct mallinfo2 mi = ::mallinfo2();
-        heapAfter.push_back(mi.uordblks + mi.hblkhd);
+        heapAfter.push_back(heapInUse());
     }
     const double seconds = millisecondsSince(t0) / 1000.0;
     ::malloc_trim(0);
@@ -258,12 +267,17 @@ std::vector<CheckResult> cyclesGroup(const CheckContext& c) {
                       kib(static_cast<long long>(before.rss)) + " -> " +
                       kib(static_cast<long long>(after.rss)) + ", threads " +
                       std::to_string(before.threads) + " -> " + std::to_string(after.threads));
-    // A leak grows with the cycles: in both halves, and by more than 16 bytes a cycle.
-    const long long heapLimit = std::max<long long>(16 * 1024, 16LL * done);
-    if (heapGrowth > heapLimit && secondHalf > heapLimit / 4)
-        raise(r, CheckStatus::Fail,
-              "memory grows: heap +" + kib(heapGrowth) + " over " + std::to_string(done) +
-                  " cycles (" + std::to_string(heapGrowth / std::max(done, 1)) + " bytes a cycle)");
+    // A leak grows with the cycles, in both halves. Up to 16 bytes a cycle (8 KiB at
+    // least) is noise of the loader; up to 64 a warning; more fails.
+    const long long perCycle = heapGrowth / std::max(done, 1);
+    const std::string growth = "heap +" + kib(heapGrowth) + " over " + std::to_string(done) +
+                               " cycles (" + std::to_string(perCycle) + " bytes a cycle)";
+    if (heapGrowth > std::max<long long>(8 * 1024, 16LL * done) && secondHalf > 0) {
+        if (heapGrowth > std::max<long long>(16 * 1024, 64LL * done) && secondHalf > heapGrowth / 8)
+            raise(r, CheckStatus::Fail, "memory grows: " + growth);
+        else
+            raise(r, CheckStatus::Warn, "memory grows a little: " + growth);
+    }
     const long long rssLimit = std::max<long long>(8LL << 20, 4096LL * done);
     if (rssGrowth > rssLimit)
         raise(r, CheckStatus::Fail, "resident memory grows by " + kib(rssGrowth));

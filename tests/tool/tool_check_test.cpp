@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,8 @@ struct Fault {
     const char* fixture;
     const char* check; // the check that must fail
     const char* why;   // a part of its reason
+
+    friend void PrintTo(const Fault& f, std::ostream* os) { *os << f.check << ": " << f.why; }
 };
 
 class QuillCheckFault : public ::testing::TestWithParam<Fault> {};
