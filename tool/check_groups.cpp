@@ -637,8 +637,11 @@ std::vector<CheckResult> fuzzGroup(const CheckContext& c) {
         r.notes.push_back("INFO: after out-of-range values: " + runner.problem);
     for (const auto& [value, kinds] : answers) {
         std::string line = "INFO: set to " + value + ", getParameter answers";
-        for (const auto& [kind, count] : kinds)
-            line += " " + kind + " for " + std::to_string(count);
+        const char* sep = " ";
+        for (const auto& [kind, number] : kinds) {
+            line += sep + kind + " for " + std::to_string(number);
+            sep = ", ";
+        }
         r.notes.push_back(line + " of " + std::to_string(n) + " parameters");
     }
     if (unstable > 0) {

@@ -371,16 +371,20 @@ void TextAudit::judge(CheckResult& result) const {
                                " calls (not answered)");
         return;
     }
-    result.notes.push_back(label + ": " + std::to_string(wrote_) + " texts, the longest " +
+    result.notes.push_back(label + ": " + std::to_string(wrote_) +
+                           (wrote_ == 1 ? " text" : " texts") + ", the longest " +
                            std::to_string(longest_) + " bytes (" + longestSubject + " " +
                            quoted(longestText) + ")");
     for (size_t t = 0; t < kind_.tiers.size(); ++t) {
         if (overruns_[t] == 0)
             continue;
         const Tier& tier = kind_.tiers[t];
-        const std::string what = label + " overruns a " + std::to_string(tier.size) +
+        const std::string size = std::to_string(tier.size);
+        const bool an = size[0] == '8' || size == "11" || size == "18";
+        const std::string what = label + " overruns " + (an ? "an " : "a ") + size +
                                  "-byte buffer (" + tier.why + ") " + std::to_string(overruns_[t]) +
-                                 " times, e.g. " + overrunExample_[t];
+                                 (overruns_[t] == 1 ? " time" : " times") + ", e.g. " +
+                                 overrunExample_[t];
         result.notes.push_back(std::string(severityName(tier.severity)) + ": " + what);
         if (tier.severity == Severity::Fail)
             raise(result, CheckStatus::Fail, what);
