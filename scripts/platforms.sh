@@ -33,14 +33,17 @@ ctest_summary() {
         tail -1 | awk '{ printf "%d/%d passed", $2 - $1, $2 }'
 }
 
-# Starts a Wine prefix (first use takes a while) and keeps its server running for the tests.
+# Starts a Wine prefix (first use takes a while) with a persistent server and its system processes
+# running, so that each test starts quickly. Started here, with no test's output pipes open: a
+# system process that a test started would keep that test's pipes open and ctest waiting.
 wine_up() {
     local prefix=$1 arch=$2 loader=$3
-    WINEPREFIX=$prefix WINEARCH=$arch "$loader" wineboot --init >/dev/null 2>&1 || return 1
-    WINEPREFIX=$prefix /usr/lib/wine/wineserver -p 2>/dev/null
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || return 1
+    WINEPREFIX=$prefix WINEARCH=$arch "$loader" wineboot --init </dev/null >/dev/null 2>&1 || return 1
     return 0
 }
-wine_down() { WINEPREFIX=$1 /usr/lib/wine/wineserver -k 2>/dev/null || true; }
+wine_down() { WINEPREFIX=$1 /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; }
 
 # Can this machine run 32-bit Wine? It needs the kernel to run 32-bit x86 programs.
 wine32_runs() {
