@@ -113,22 +113,26 @@ int run(int argc, char** argv) {
                  "programs, switching, threads, real time (RealtimeSanitizer) and the locale. "
                  "One line per check (PASS, WARN, FAIL, SKIP) and a summary; exit status 1 "
                  "when a check fails.");
-    check->add_option("PLUGIN", checkArgs.plugin,
-                      "Plug-in file (default: the Quillmont plug-in beside quill)")
+    check
+        ->add_option("PLUGIN", checkArgs.plugin,
+                     "Plug-in file (default: the Quillmont plug-in beside quill)")
         ->type_name("");
     check->add_flag("--json", checkArgs.json, "Print the results as JSON");
-    check->add_option("--seed", checkArgs.seed,
-                      "Seed of the random parts (printed each run, so a failure can be replayed)")
+    check
+        ->add_option("--seed", checkArgs.seed,
+                     "Seed of the random parts (printed each run, so a failure can be replayed)")
         ->type_name("N");
     check->add_flag("--quick", checkArgs.quick, "Shorter automation and thread runs (for CI)");
     check->add_flag("-v,--verbose", checkArgs.verbose, "Print every note under each check");
-    check->add_option("--only", checkArgs.only, "Run only these checks (repeatable)")
-        ->type_name("NAME");
+    check->add_option("--only", checkArgs.only, "Run only this check (repeatable)")
+        ->type_name("NAME")
+        ->allow_extra_args(false);
     check->add_option("--cycles", checkArgs.cycles, "Open/close cycles")
         ->type_name("K")
         ->capture_default_str();
-    check->add_option("--thread-seconds", checkArgs.threadSeconds,
-                      "Length of the thread-safety run (0.5 with --quick)")
+    check
+        ->add_option("--thread-seconds", checkArgs.threadSeconds,
+                     "Length of the thread-safety run (0.5 with --quick)")
         ->type_name("S")
         ->capture_default_str();
     check->add_option("--timeout", checkArgs.timeout, "Seconds for each group of checks")
