@@ -127,6 +127,10 @@ ChildOutcome runChild(const CheckGroup& group, const CheckContext& context, int 
     }
     if (pid == 0) {
         check::setStageBuffer(stageText, kStageSize);
+        // A crash ends the child by its signal, whatever handlers the process had installed
+        // (a sanitizer's, say), so that the report says it crashed.
+        for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+            std::signal(sig, SIG_DFL);
         ::close(result[0]);
         if (group.captureOutput) {
             ::close(output[0]);
