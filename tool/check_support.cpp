@@ -133,6 +133,9 @@ void EventAudit::take(Plugin& plug) {
 }
 
 void EventAudit::check(const std::vector<ReceivedEvent>& events) {
+    // Order is judged within one call's events: one audit may serve two instances, whose
+    // blocks are numbered apart.
+    lastBlock_ = -2;
     char buf[200];
     for (const ReceivedEvent& e : events) {
         ++total_;
