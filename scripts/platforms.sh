@@ -45,10 +45,41 @@ wine_up() {
 }
 wine_down() { WINEPREFIX=$1 /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; }
 
-# Can this machine run 32-bit Wine? It needs the kernel to run 32-bit x86 programs.
-wine32_runs() {
-    [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+# Does the kernel run 32-bit x86 programs itself (IA-32 emulation on)?
+probe=$(mktemp -d)
+printf 'int main(void) { return 0; }\n' >"$probe/probe.c"
+gcc -m32 "$probe/probe.c" -o "$probe/probe" 2>/dev/null
+qemu_handler() { grep -qs 'interpreter .*qemu-i386' /proc/sys/fs/binfmt_misc/*; }
+ia32_native=0
+if "$probe/probe" 2>/dev/null && ! qemu_handler; then ia32_native=1; fi
+rm -rf "$probe"
+
+# Without it, 32-bit programs run under qemu-i386. The i686 toolchain file runs the test programs
+# that way; for the programs they start in turn (quill in its command-line tests) qemu-i386 is
+# registered with the kernel as the handler of 32-bit x86 programs while this script runs.
+handler=/proc/sys/fs/binfmt_misc/quillmont-i386
+registered=0
+register_i386() {
+    if [ "$ia32_native" = 1 ] || qemu_handler; then return 0; fi
+    [ -e /proc/sys/fs/binfmt_misc/register ] ||
+        $sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || return 1
+    printf '%s' ':quillmont-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:' |
+        $sudo tee /proc/sys/fs/binfmt_misc/register >/dev/null || return 1
+    registered=1
 }
+unregister_i386() {
+    if [ "$registered" = 1 ] && [ -e "$handler" ]; then
+        echo -1 | $sudo tee "$handler" >/dev/null
+    fi
+    registered=0
+}
+trap unregister_i386 EXIT
+
+# 32-bit Wine needs the kernel's own IA-32 emulation: it does not start under qemu-i386.
+wine32_runs() { [ "$ia32_native" = 1 ] && [ -x /usr/lib/wine/wine ]; }
 
 run_preset() {
     local preset=$1 platform file dir prefix="" arch="" loader=""
@@ -94,7 +125,18 @@ run_preset() {
         failed=1
     else
         local test_log=$root/$dir/platforms-ctest.log
-        if ctest --preset "$preset" >"$test_log" 2>&1; then
+        if [ "$preset" = linux-i686 ] && ! register_i386; then
+            echo "could not register qemu-i386 for 32-bit programs: tests that start them fail" >&2
+        fi
+        local filter=()
+        if [ "$preset" = linux-i686 ] && [ "$ia32_native" = 0 ]; then
+            # Under qemu-i386 every newly loaded library's code is translated again, so resident
+            # memory grows across load/unload cycles whatever the library does: quill check's
+            # open-close-cycles measurement means nothing there.
+            # -E replaces the preset's exclusions (64-bit third-party plug-ins), so repeat them.
+            filter=(-E 'ArdourScan\.|HostLibrary\.LoadsThirdPartyPlugins|QuillInfo\.ShowsAThirdPartyInstrument|QuillRender\.ThroughKars|QuillCheck\.(QuillmontPassesEveryCheck|CleanFixturePassesEveryCheck|Quillmont)$')
+        fi
+        if ctest --preset "$preset" "${filter[@]}" >"$test_log" 2>&1; then
             tests=$(ctest_summary "$test_log")
         else
             grep -E '^\s*[0-9]+ - |tests passed' "$test_log" | tail -30
@@ -102,6 +144,7 @@ run_preset() {
             failed=1
         fi
         [ -n "$prefix" ] && wine_down "$prefix"
+        unregister_i386
     fi
     row "$platform" "$file" "$build" "$exports" "$tests" $(($(date +%s) - t0))
 }
