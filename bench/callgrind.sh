@@ -3,7 +3,9 @@
 #   - a block without a note through processReplacing (32, 1024 and 8192 samples), against a
 #     processing function that returns at once, called the same way;
 #   - a note at the densest setting (a note every 10 samples, 44.1 kHz, 1024-sample blocks),
-#     against two host calls and two draws of the random factor.
+#     against two host calls and two draws of the random factor;
+#   - the worst of 50 consecutive 64-sample blocks at 96 kHz at the densest setting, each block
+#     profiled on its own (here with the callback's body, see worst_block).
 # Only the driver's measured loop is counted, and in it not the host callback's own body. Each
 # figure is the difference between a run of 2N units and a run of N units, divided by the
 # difference in units, so that setup and the loop's entry fall out. Instruction counts do not
@@ -62,6 +64,25 @@ figure[empty_reference]=$(per_unit empty-reference 2000)
 figure[note]=$(per_unit notes 100)
 figure[note_reference]=$(per_unit notes-reference 100)
 
+# The worst dense block: 64 samples at 96 kHz, a note every 10 samples, one profile dumped per
+# block, the largest total taken. This one counts the host callback's body too (a few
+# instructions per event): callgrind does not keep a nested toggle across its dumps.
+worst_block() {
+    local out=$scratch/dense-64 max_notes
+    max_notes=$(valgrind --tool=callgrind --callgrind-out-file="$out.%p" --collect-atstart=no \
+        --toggle-collect=quill_bench_measured \
+        --dump-after=quill_bench_measured "$driver" dense-64 50 2>"$out.log" |
+        awk '$1 == "max_notes" { print $2 }') || {
+        cat "$out.log" >&2
+        exit 1
+    }
+    awk -v notes="$max_notes" '$1 == "totals:" && $2 > max { max = $2 }
+        END { printf "%d %d\n", max, notes }' "$out".[0-9]*
+}
+read -r worst_instructions worst_notes < <(worst_block)
+figure[worst_block_64]=$worst_instructions
+figure[worst_block_64_notes]=$worst_notes
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 printf '%-44s %10s %10s %7s\n' "instructions (callgrind)" "plug-in" "reference" "ratio"
@@ -72,6 +93,8 @@ for length in 32 1024 8192; do
 done
 printf '%-44s %10s %10s %7s\n' "per note, densest setting" "${figure[note]}" \
     "${figure[note_reference]}" "$(ratio "${figure[note]}" "${figure[note_reference]}")"
+printf '%-44s %10s   (%s notes)\n' "worst 64-sample block at 96 kHz, densest" \
+    "${figure[worst_block_64]}" "${figure[worst_block_64_notes]}"
 
 if [ -n "$result" ]; then
     for name in "${!figure[@]}"; do

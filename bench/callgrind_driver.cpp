@@ -73,6 +73,22 @@ int main(int argc, char** argv) {
     if (std::strncmp(mode, "empty-", 6) == 0) {
         length = static_cast<std::int32_t>(std::atoi(mode + 6));
         effect = length > 0 ? bench::makeQuietInstance(module, 44100.0f) : nullptr;
+    } else if (std::strcmp(mode, "dense-64") == 0) {
+        effect = bench::makeDenseInstance(module, 96000.0f, 64);
+        if (effect == nullptr) {
+            std::fprintf(stderr, "could not set up the instance for %s\n", mode);
+            return 1;
+        }
+        std::uint64_t maxNotes = 0;
+        for (std::int32_t block = 0; block < count; ++block) {
+            const std::uint64_t before = quill_bench_event_lists;
+            quill_bench_measured(effect, 1, 64, 0);
+            const std::uint64_t notes = (quill_bench_event_lists - before) / 2;
+            maxNotes = notes > maxNotes ? notes : maxNotes;
+        }
+        bench::closeEffect(effect);
+        std::printf("units %d\nmax_notes %llu\n", count, static_cast<unsigned long long>(maxNotes));
+        return 0;
     } else if (std::strcmp(mode, "notes") == 0) {
         length = kDenseBlock;
         effect = bench::makeDenseInstance(module, 44100.0f, kDenseBlock);

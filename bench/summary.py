@@ -158,7 +158,12 @@ def main():
         v, ref = figures["note"], figures["note_reference"]
         print(f"  per note, densest setting:              {v:8.1f}"
               f"   reference {ref:.1f}   ratio {v / ref:.2f}")
+        if "worst_block_64" in figures:
+            print(f"  worst dense 64-sample block at 96 kHz:  {figures['worst_block_64']:8.0f}"
+                  f"   ({figures['worst_block_64_notes']:.0f} notes, host callback included)")
 
+    print("Paired rows (1, 2): value and reference are medians of each side; the ratio is the")
+    print("median of the ratios of chunks timed back to back, which load cannot tilt.")
     print()
     if missed:
         print("Goals missed: " + "; ".join(missed))
