@@ -9,24 +9,30 @@ cd "$(dirname "$0")/.."
 seconds="${1:-120}"
 build=build-fuzz
 
-# clang with libFuzzer's runtime: Debian's clang and its compiler-rt.
+# A clang whose libFuzzer runtime is installed (Debian: clang and libclang-rt-dev, or the
+# versioned clang-N and libclang-rt-N-dev).
 pick_clang() {
-    for version in 19 18 17 16 15 14; do
-        if command -v "clang++-$version" >/dev/null 2>&1; then
-            echo "clang++-$version"
+    local candidate
+    for candidate in clang++-19 clang++-18 clang++-17 clang++-16 clang++-15 clang++-14 clang++; do
+        if command -v "$candidate" >/dev/null 2>&1 &&
+            "$candidate" -print-file-name=libclang_rt.fuzzer-x86_64.a | grep -q /; then
+            echo "$candidate"
             return
         fi
     done
-    command -v clang++ || true
 }
 cxx="$(pick_clang)"
-if [ -z "$cxx" ] || ! "$cxx" -print-file-name=libclang_rt.fuzzer-x86_64.a | grep -q /; then
+if [ -z "$cxx" ]; then
     sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends clang libclang-rt-dev >/dev/null
     cxx="$(pick_clang)"
+fi
+if [ -z "$cxx" ]; then
+    echo "fuzz.sh: no clang with libFuzzer found" >&2
+    exit 1
 fi
 cc="${cxx/clang++/clang}"
 
