@@ -7,6 +7,7 @@
 
 #include <poll.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -126,6 +127,10 @@ ChildOutcome runChild(const CheckGroup& group, const CheckContext& context, int 
         return outcome;
     }
     if (pid == 0) {
+        // The child ends with quill, also when quill is stopped from outside.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() == 1)
+            ::_exit(1);
         check::setStageBuffer(stageText, kStageSize);
         // A crash ends the child by its signal, whatever handlers the process had installed
         // (a sanitizer's, say), so that the report says it crashed.
