@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -25,8 +26,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kSeed = 20261211;
 constexpr auto kStormDuration = std::chrono::seconds(2);
-constexpr std::int64_t kMaxBlocks = 2'000'000;
-constexpr std::int64_t kMaxHostActions = 4'000'000;
+constexpr std::int64_t kMaxBlocks = 50'000'000;
+constexpr std::int64_t kMaxHostActions = 50'000'000;
 constexpr std::int32_t kMaxBlock = 4096;
 
 // What the host saw, filled by the callback on the processing thread and read after joining.
@@ -172,6 +173,10 @@ TEST(ParameterStorm, PairsStayOrderedAndEventsWellFormedWhileOtherThreadsChangeE
     automation.join();
     interface.join();
 
+    std::printf("storm: %lld blocks, %lld host actions, %lld events\n",
+                static_cast<long long>(blocks),
+                static_cast<long long>(first.actions + second.actions),
+                static_cast<long long>(log.events.load()));
     EXPECT_GT(blocks, 0);
     EXPECT_GT(first.actions + second.actions, 0);
     EXPECT_EQ(first.badTexts + second.badTexts, 0);
