@@ -11,8 +11,9 @@ need_i386=0
 for group in "${groups[@]}"; do
     case "$group" in
     build)
+        # libclang-rt-19-dev: the RealtimeSanitizer runtime that quill check links when present.
         packages+=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang-format
-                   libcli11-dev libsndfile1-dev)
+                   libcli11-dev libsndfile1-dev libclang-rt-19-dev python3)
         ;;
     tools)
         # Independent readers and players of what quill writes, and third-party plug-ins and a
