@@ -38,7 +38,7 @@ void EffectBase::automateParameter(std::int32_t index, float value) {
     callHost(audioMasterAutomate, index, 0, nullptr, value, 0);
 }
 
-void EffectBase::processReplacing(float**, float**, std::int32_t) {}
+void EffectBase::processReplacing(float**, float**, std::int32_t) noexcept {}
 
 VstIntPtr EffectBase::dispatcher(std::int32_t opcode, std::int32_t index, VstIntPtr value,
                                  void* ptr, float opt) {
@@ -210,14 +210,6 @@ bool EffectBase::hostInputConnected(std::int32_t input) {
 
 bool EffectBase::hostOutputConnected(std::int32_t output) {
     return callHost(audioMasterPinConnected, output, 1, nullptr, 0.0f, 0) == 0;
-}
-
-VstIntPtr EffectBase::callHost(std::int32_t opcode, std::int32_t index, VstIntPtr value,
-                               void* ptr, float opt, VstIntPtr without) noexcept {
-    if (audioMaster == nullptr) {
-        return without;
-    }
-    return audioMaster(&record, opcode, index, value, ptr, opt);
 }
 
 void EffectBase::setFlag(std::int32_t bit, bool state) noexcept {

@@ -43,9 +43,10 @@ public:
     // any host thread: sets the value, then tells the host
     virtual void automateParameter(std::int32_t index, float value);
     // audio thread
-    virtual void process(float** inputs, float** outputs, std::int32_t sampleFrames) = 0;
+    virtual void process(float** inputs, float** outputs, std::int32_t sampleFrames) noexcept = 0;
     // audio thread
-    virtual void processReplacing(float** inputs, float** outputs, std::int32_t sampleFrames);
+    virtual void processReplacing(float** inputs, float** outputs,
+                                  std::int32_t sampleFrames) noexcept;
     // any host thread: opcodes 0 to 24, 0 for any other
     virtual VstIntPtr dispatcher(std::int32_t opcode, std::int32_t index, VstIntPtr value,
                                  void* ptr, float opt);
@@ -112,7 +113,12 @@ protected:
     // Sends one request to the host with this object's record; answers `without` when there is
     // no callback.
     VstIntPtr callHost(std::int32_t opcode, std::int32_t index, VstIntPtr value, void* ptr,
-                       float opt, VstIntPtr without) noexcept;
+                       float opt, VstIntPtr without) noexcept {
+        if (audioMaster == nullptr) {
+            return without;
+        }
+        return audioMaster(&record, opcode, index, value, ptr, opt);
+    }
     // Sets or clears one bit of the record's flags, leaving the others.
     void setFlag(std::int32_t bit, bool state) noexcept;
 

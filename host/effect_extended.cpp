@@ -382,9 +382,4 @@ bool EffectExtended::hostOpenFileSelector(void* select) {
     }
     return callHost(audioMasterOpenFileSelector, 0, 0, select, 0.0f, 0) != 0;
 }
-
-bool EffectExtended::hostProcessEvents(VstEvents* events) noexcept {
-    return callHost(audioMasterProcessEvents, 0, 0, events, 0.0f, 0) == 1;
-}
-
 } // namespace quill

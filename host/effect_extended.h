@@ -126,7 +126,9 @@ public:
     virtual bool hostOpenFileSelector(void* select);
 
     // audio thread: hands an event list to the host; true only when the host answers 1
-    bool hostProcessEvents(VstEvents* events) noexcept;
+    bool hostProcessEvents(VstEvents* events) noexcept {
+        return callHost(audioMasterProcessEvents, 0, 0, events, 0.0f, 0) == 1;
+    }
 };
 
 } // namespace quill

@@ -23,14 +23,14 @@ constexpr std::int32_t truncateToInt32(double value) noexcept {
 
 // Truncates toward zero into a MIDI data byte: NaN and negative values give 0, large ones 127.
 constexpr std::uint8_t truncateToMidiByte(double value) noexcept {
-    const std::int32_t whole = truncateToInt32(value);
-    if (whole < 0) {
+    // Two comparisons: below 1 (NaN included) truncates to 0, from 127 on saturates.
+    if (!(value >= 1.0)) {
         return 0;
     }
-    if (whole > 127) {
+    if (value >= 127.0) {
         return 127;
     }
-    return static_cast<std::uint8_t>(whole);
+    return static_cast<std::uint8_t>(static_cast<std::int32_t>(value));
 }
 
 } // namespace quill

@@ -9,20 +9,49 @@
 #include <cstring>
 
 namespace quill {
+namespace {
 
-void RandomNotePlug::process(float**, float**, std::int32_t sampleFrames) {
+// truncate(interval), but never below the shortest interval and at most the int32 range; NaN
+// gives the shortest interval.
+std::int32_t atLeastMinInterval(double interval) noexcept {
+    if (!(interval >= kMinIntervalSamples)) {
+        return kMinIntervalSamples;
+    }
+    if (interval >= 2147483647.0) {
+        return 2147483647;
+    }
+    return static_cast<std::int32_t>(interval);
+}
+
+} // namespace
+
+void RandomNotePlug::process(float**, float**, std::int32_t sampleFrames) noexcept {
     runBlock(sampleFrames);
 }
 
-void RandomNotePlug::processReplacing(float**, float**, std::int32_t sampleFrames) {
+void RandomNotePlug::processReplacing(float**, float**, std::int32_t sampleFrames) noexcept {
     runBlock(sampleFrames);
 }
 
 void RandomNotePlug::runBlock(std::int32_t sampleFrames) noexcept {
+    if (sampleFrames <= 0) {
+        return;
+    }
+    // Most blocks hold no note and only count. Nothing a block does before its first note can be
+    // seen from outside, so the values in force at the block's start are read at that note.
+    if (intervalSamples - elapsedSamples >= sampleFrames) {
+        elapsedSamples += sampleFrames;
+        return;
+    }
+    runNotes(sampleFrames);
+}
+
+void RandomNotePlug::runNotes(std::int32_t sampleFrames) noexcept {
     const double rate = getSampleRate();
     const double minT = rate * static_cast<double>(value(MinTime));
     const double minV = static_cast<double>(value(MinAmplitude)) * 127.0;
     const double maxV = static_cast<double>(value(MaxAmplitude)) * 127.0;
+    std::uint32_t& random = threadRandomState();
 
     std::int32_t pos = 0;
     while (pos < sampleFrames) {
@@ -36,11 +65,11 @@ void RandomNotePlug::runBlock(std::int32_t sampleFrames) noexcept {
             pos += remaining;
             elapsedSamples = 0;
             endNote(pos);
-            const double velocity = randomFactor() * (maxV - minV) + minV;
+            const double velocity = randomFactorFrom(random) * (maxV - minV) + minV;
             sendNote(truncateToMidiByte(velocity), pos);
             const double maxInterval = maxIntervalSamples.load(std::memory_order_relaxed);
-            const std::int32_t interval = truncateToInt32(randomFactor() * (maxInterval - minT) + minT);
-            intervalSamples = interval < kMinIntervalSamples ? kMinIntervalSamples : interval;
+            const double interval = randomFactorFrom(random) * (maxInterval - minT) + minT;
+            intervalSamples = atLeastMinInterval(interval);
         }
     }
 }

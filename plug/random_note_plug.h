@@ -52,9 +52,10 @@ public:
     // any host thread
     float getParameter(std::int32_t index) override;
     // audio thread
-    void process(float** inputs, float** outputs, std::int32_t sampleFrames) override;
+    void process(float** inputs, float** outputs, std::int32_t sampleFrames) noexcept override;
     // audio thread
-    void processReplacing(float** inputs, float** outputs, std::int32_t sampleFrames) override;
+    void processReplacing(float** inputs, float** outputs,
+                          std::int32_t sampleFrames) noexcept override;
     // any host thread
     void setProgram(std::int32_t program) override;
     // any host thread
@@ -87,6 +88,8 @@ public:
 private:
     // audio thread: the block routine both processing entries share
     void runBlock(std::int32_t sampleFrames) noexcept;
+    // audio thread: a block in which at least one note falls
+    void runNotes(std::int32_t sampleFrames) noexcept;
     // audio thread: a velocity-0 note-on that ends the sounding note
     void endNote(std::int32_t deltaFrames) noexcept;
     // audio thread: a note-on with `velocity` on the Note key in force

@@ -1,8 +1,5 @@
 #include "plug/random_source.h"
 
-#include <cmath>
-#include <cstdint>
-
 namespace quill {
 namespace {
 
@@ -10,11 +7,10 @@ thread_local std::uint32_t state = 1;
 
 } // namespace
 
-int nextRandom() noexcept {
-    state = state * 214013u + 2531011u;
-    return static_cast<int>((state >> 16) & 0x7FFFu);
-}
+std::uint32_t& threadRandomState() noexcept { return state; }
 
-double randomFactor() noexcept { return std::exp(-(nextRandom() / 32767.0)); }
+int nextRandom() noexcept { return nextRandomFrom(state); }
+
+double randomFactor() noexcept { return randomFactorFrom(state); }
 
 } // namespace quill

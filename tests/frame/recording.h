@@ -125,7 +125,7 @@ public:
     explicit PlainEffect(audioMasterCallback host = nullptr, std::int32_t programs = 1,
                          std::int32_t params = 1)
         : EffectExtended(host, programs, params) {}
-    void process(float**, float**, std::int32_t) override {}
+    void process(float**, float**, std::int32_t) noexcept override {}
 };
 
 // Records every operation the dispatcher and the entry functions reach, with its arguments, then
@@ -155,10 +155,11 @@ public:
         note(call("getParameter", index));
         return index >= 0 && index < 8 ? parameters[index] : -1.0f;
     }
-    void process(float** inputs, float** outputs, std::int32_t frames) override {
+    void process(float** inputs, float** outputs, std::int32_t frames) noexcept override {
         note(call("process", inputs, outputs, frames));
     }
-    void processReplacing(float** inputs, float** outputs, std::int32_t frames) override {
+    void processReplacing(float** inputs, float** outputs,
+                          std::int32_t frames) noexcept override {
         note(call("processReplacing", inputs, outputs, frames));
     }
     void open() override { note(call("open")); }
