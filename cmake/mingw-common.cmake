@@ -36,6 +36,3 @@ set(QUILL_WINEPREFIX "/tmp/quillmont-wine-${QUILL_WINE_ARCH}" CACHE PATH
 set(CMAKE_CROSSCOMPILING_EMULATOR
     env WINEPREFIX=${QUILL_WINEPREFIX} WINEARCH=${QUILL_WINE_ARCH} WINEDEBUG=-all
     WINEDLLOVERRIDES=mscoree,mshtml= ${QUILL_WINE})
-
-# The quill host and its library load plug-ins with dlopen and have no Windows path yet.
-set(QUILL_BUILD_TOOL OFF CACHE BOOL "Build the quill host and its library")

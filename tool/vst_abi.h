@@ -13,19 +13,27 @@ namespace quill::vst {
 
 struct AEffect;
 
+// The calling convention of the entry point, the record's functions and the host callback: cdecl
+// on 32-bit Windows (where compilers may default to others), the platform's only one elsewhere.
+#if defined(_WIN32) && !defined(_WIN64)
+#define QUILL_VST_CDECL __cdecl
+#else
+#define QUILL_VST_CDECL
+#endif
+
 // The host callback: effect, opcode, index, value, ptr, opt. `value` and the answer are
 // pointer-sized.
-using HostCallback = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                                  void* ptr, float opt);
-using DispatcherProc = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                                    void* ptr, float opt);
-using ProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs,
-                             int32_t sampleFrames);
-using SetParameterProc = void (*)(AEffect* effect, int32_t index, float value);
-using GetParameterProc = float (*)(AEffect* effect, int32_t index);
+using HostCallback = intptr_t(QUILL_VST_CDECL*)(AEffect* effect, int32_t opcode, int32_t index,
+                                                intptr_t value, void* ptr, float opt);
+using DispatcherProc = intptr_t(QUILL_VST_CDECL*)(AEffect* effect, int32_t opcode, int32_t index,
+                                                  intptr_t value, void* ptr, float opt);
+using ProcessProc = void(QUILL_VST_CDECL*)(AEffect* effect, float** inputs, float** outputs,
+                                           int32_t sampleFrames);
+using SetParameterProc = void(QUILL_VST_CDECL*)(AEffect* effect, int32_t index, float value);
+using GetParameterProc = float(QUILL_VST_CDECL*)(AEffect* effect, int32_t index);
 
 // The exported entry point (`VSTPluginMain`, or `main` in older plug-ins).
-using EntryProc = AEffect* (*)(HostCallback host);
+using EntryProc = AEffect*(QUILL_VST_CDECL*)(HostCallback host);
 
 struct AEffect {
     int32_t magic;

@@ -1,7 +1,18 @@
 #include "vst_host.h"
 
-#include <dlfcn.h>
 #include <sys/stat.h>
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -72,8 +83,8 @@ void forgetInstance(const Plugin::Impl* impl) {
         g_creating = nullptr;
 }
 
-intptr_t hostCallback(vst::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                      void* ptr, float opt) {
+intptr_t QUILL_VST_CDECL hostCallback(vst::AEffect* effect, int32_t opcode, int32_t index,
+                                      intptr_t value, void* ptr, float opt) {
     Plugin::Impl* impl = findInstance(effect);
     if (impl == nullptr) // a stray call from an instance we no longer know
         return opcode == vst::audioMasterVersion ? HostConfig{}.versionAnswer : 0;
@@ -105,6 +116,54 @@ std::string fileProblem(const std::string& path) {
         return "is not a regular file";
     return {};
 }
+
+// The platform's library loader. openLibrary answers null and says why when the file cannot be
+// loaded.
+#if defined(_WIN32)
+void* openLibrary(const std::string& path, std::string& why) {
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    // A headless host must not wait on a dialog box about a file that cannot be opened.
+    DWORD oldMode = 0;
+    ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
+    HMODULE library = ::LoadLibraryA(native.c_str());
+    const DWORD error = ::GetLastError();
+    ::SetThreadErrorMode(oldMode, nullptr);
+    if (library == nullptr) {
+        char text[256] = {};
+        const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                         nullptr, error, 0, text, sizeof text, nullptr);
+        why = n > 0 ? std::string(text, n) : "error " + std::to_string(error);
+        while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
+            why.pop_back();
+    }
+    return reinterpret_cast<void*>(library);
+}
+void* findSymbol(void* library, const char* name) {
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void closeLibrary(void* library) {
+    ::FreeLibrary(static_cast<HMODULE>(library));
+}
+#else
+void* openLibrary(const std::string& path, std::string& why) {
+    ::dlerror();
+    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* text = ::dlerror();
+        why = text != nullptr ? text : "unknown reason";
+    }
+    return library;
+}
+void* findSymbol(void* library, const char* name) {
+    ::dlerror();
+    void* symbol = ::dlsym(library, name);
+    return ::dlerror() == nullptr ? symbol : nullptr;
+}
+void closeLibrary(void* library) {
+    ::dlclose(library);
+}
+#endif
 
 } // namespace
 
@@ -188,13 +247,11 @@ Plugin Plugin::load(const std::string& path, const HostConfig& config) {
     if (std::string problem = fileProblem(path); !problem.empty())
         throw LoadError(LoadError::Kind::FileMissing, path + ": " + problem);
 
-    ::dlerror();
-    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    void* library = openLibrary(path, why);
     if (library == nullptr) {
-        const char* why = ::dlerror();
         throw LoadError(LoadError::Kind::NotALibrary,
-                        path + ": cannot load as a shared library: " +
-                            (why != nullptr ? why : "unknown reason"));
+                        path + ": cannot load as a shared library: " + why);
     }
 
     auto impl = std::make_unique<Impl>();
@@ -204,16 +261,15 @@ Plugin Plugin::load(const std::string& path, const HostConfig& config) {
 
     vst::EntryProc entry = nullptr;
     for (const char* name : {"VSTPluginMain", "main"}) {
-        ::dlerror();
-        void* symbol = ::dlsym(library, name);
-        if (symbol != nullptr && ::dlerror() == nullptr) {
+        void* symbol = findSymbol(library, name);
+        if (symbol != nullptr) {
             entry = reinterpret_cast<vst::EntryProc>(symbol);
             impl->entrySymbol = name;
             break;
         }
     }
     if (entry == nullptr) {
-        ::dlclose(library);
+        closeLibrary(library);
         throw LoadError(LoadError::Kind::NoEntry,
                         path + ": not a VST 2 plug-in: exports neither VSTPluginMain nor main");
     }
@@ -240,7 +296,7 @@ Plugin Plugin::load(const std::string& path, const HostConfig& config) {
         }
         forgetInstance(impl.get());
         if (effect == nullptr) {
-            ::dlclose(library);
+            closeLibrary(library);
             throw LoadError(LoadError::Kind::NullEffect,
                             path + ": " + impl->entrySymbol +
                                 " answered null: the plug-in made no instance",
@@ -281,7 +337,7 @@ Plugin::~Plugin() {
     }
     forgetInstance(impl_.get());
     if (impl_->library != nullptr)
-        ::dlclose(impl_->library);
+        closeLibrary(impl_->library);
 }
 
 const std::string& Plugin::path() const {

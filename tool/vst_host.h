@@ -74,7 +74,7 @@ class LoadError : public std::runtime_error {
 public:
     enum class Kind {
         FileMissing, // no such file, or not a regular file
-        NotALibrary, // dlopen failed; the message carries dlerror()'s text
+        NotALibrary, // the loader failed; the message carries its reason
         NoEntry,     // exports neither VSTPluginMain nor main
         NullEffect,  // the entry point answered null
         BadMagic,    // the record's magic is not 'VstP'
@@ -91,11 +91,12 @@ private:
 };
 
 // One plug-in instance and the library it came from. Destruction sends effClose (unless
-// close() was called) and then dlcloses the library. Movable, not copyable.
+// close() was called) and then unloads the library. Movable, not copyable.
 class Plugin {
 public:
-    // dlopen(path, RTLD_NOW | RTLD_LOCAL), look up VSTPluginMain then main, call it with the
-    // host callback. Throws LoadError. Loading one file twice gives two independent instances.
+    // Load the library (dlopen with RTLD_NOW | RTLD_LOCAL; LoadLibrary on Windows), look up
+    // VSTPluginMain then main, call it with the host callback. Throws LoadError. Loading one file
+    // twice gives two independent instances.
     static Plugin load(const std::string& path, const HostConfig& config = {});
 
     Plugin(Plugin&&) noexcept;

@@ -3,31 +3,26 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
 using namespace quill;
 
 constexpr const char* kModule = QUILLMONT_PATH;
-
-std::string runCommand(const std::string& command) {
-    std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) {
-        return output;
-    }
-    std::array<char, 256> buffer{};
-    while (fgets(buffer.data(), buffer.size(), pipe.get()) != nullptr) {
-        output += buffer.data();
-    }
-    return output;
-}
 
 bool allZero(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -120,28 +115,105 @@ TEST(ModuleEntry, AnyNonZeroVersionAnswerGetsARecord) {
     }
 }
 
-TEST(ModuleExports, ExactlyTheTwoEntryNamesAndNoCxxRuntimeDependency) {
-    const std::string symbols =
-        runCommand(std::string("nm -D --defined-only ") + kModule + " | awk '{print $3}'");
-    std::set<std::string> names;
-    std::size_t start = 0;
-    while (start < symbols.size()) {
-        const std::size_t end = symbols.find('\n', start);
-        const std::string line = symbols.substr(start, end - start);
-        if (!line.empty()) {
-            names.insert(line);
-        }
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    EXPECT_EQ(names, (std::set<std::string>{"VSTPluginMain", "main"}));
+#if defined(_WIN32)
+// The names the module exports and the libraries it imports from, read from the image that the
+// Windows loader mapped.
+struct ModuleTables {
+    std::set<std::string> exported;
+    std::vector<std::string> needed;
+};
 
-    const std::string dynamic = runCommand(std::string("readelf -d ") + kModule);
-    ASSERT_NE(dynamic.find("NEEDED"), std::string::npos) << "readelf output missing";
-    EXPECT_EQ(dynamic.find("libstdc++"), std::string::npos) << dynamic;
-    EXPECT_EQ(dynamic.find("libgcc_s"), std::string::npos) << dynamic;
+ModuleTables readModuleTables() {
+    std::string native = kModule;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    HMODULE module = LoadLibraryA(native.c_str());
+    if (module == nullptr) {
+        ADD_FAILURE() << "LoadLibrary failed for " << native;
+        return {};
+    }
+    const auto* base = reinterpret_cast<const unsigned char*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY* directories = nt->OptionalHeader.DataDirectory;
+
+    ModuleTables tables;
+    if (directories[IMAGE_DIRECTORY_ENTRY_EXPORT].Size != 0) {
+        const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
+            base + directories[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+        const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+        for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+            tables.exported.insert(reinterpret_cast<const char*>(base + names[i]));
+        }
+    }
+    if (directories[IMAGE_DIRECTORY_ENTRY_IMPORT].Size != 0) {
+        for (const auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
+                 base + directories[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+             import->Name != 0; ++import) {
+            tables.needed.emplace_back(reinterpret_cast<const char*>(base + import->Name));
+        }
+    }
+    FreeLibrary(module);
+    return tables;
+}
+#else
+std::string runCommand(const std::string& command) {
+    std::string output;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) {
+        return output;
+    }
+    std::array<char, 256> buffer{};
+    while (fgets(buffer.data(), buffer.size(), pipe.get()) != nullptr) {
+        output += buffer.data();
+    }
+    return output;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty()) {
+            result.push_back(line);
+        }
+    }
+    return result;
+}
+
+// The module's dynamic symbols and NEEDED entries, as the ELF tools list them.
+struct ModuleTables {
+    std::set<std::string> exported;
+    std::vector<std::string> needed;
+};
+
+ModuleTables readModuleTables() {
+    ModuleTables tables;
+    for (const std::string& name : lines(
+             runCommand(std::string("nm -D --defined-only ") + kModule + " | awk '{print $3}'"))) {
+        tables.exported.insert(name);
+    }
+    for (const std::string& line : lines(runCommand(std::string("readelf -d ") + kModule))) {
+        if (line.find("(NEEDED)") != std::string::npos) {
+            tables.needed.push_back(line);
+        }
+    }
+    return tables;
+}
+#endif
+
+TEST(ModuleExports, ExactlyTheTwoEntryNamesAndNoCxxRuntimeDependency) {
+    const ModuleTables tables = readModuleTables();
+    EXPECT_EQ(tables.exported, (std::set<std::string>{"VSTPluginMain", "main"}));
+
+    ASSERT_FALSE(tables.needed.empty()) << "no imported library listed";
+    for (const std::string& library : tables.needed) {
+        std::string lower = library;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        for (const char* runtime : {"libstdc++", "libgcc", "libwinpthread"}) {
+            EXPECT_EQ(lower.find(runtime), std::string::npos) << library;
+        }
+    }
 }
 
 } // namespace
