@@ -2,24 +2,17 @@
 
 #include "check_support.h"
 #include "commands.h"
+#include "isolate.h"
 #include "plugin_path.h"
 #include "render.h"
 
-#include <poll.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <set>
+#include <span>
 
 namespace quill {
 
@@ -85,18 +78,6 @@ std::vector<CheckResult> parse(const std::string& text) {
     return out;
 }
 
-void writeAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += static_cast<size_t>(n);
-    }
-}
-
 struct ChildOutcome {
     bool ok = false;
     std::string answer; // what the group answered
@@ -104,134 +85,26 @@ struct ChildOutcome {
     std::string output; // its standard output and error, when captured
 };
 
-// Runs one group in a child process, at most timeoutSeconds.
+// Runs one group in a child process, at most timeoutSeconds. The child notes where it is;
+// after a crash or hang the report says where.
 ChildOutcome runChild(const CheckGroup& group, const CheckContext& context, int timeoutSeconds) {
-    ChildOutcome outcome;
-    int result[2];
-    int output[2] = {-1, -1};
-    if (::pipe(result) != 0 || (group.captureOutput && ::pipe(output) != 0)) {
-        outcome.why = std::string("cannot create a pipe: ") + std::strerror(errno);
-        return outcome;
-    }
-    // The child notes where it is; after a crash or hang the parent reads it.
-    constexpr size_t kStageSize = 512;
-    void* shared =
-        ::mmap(nullptr, kStageSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    char* stageText = shared == MAP_FAILED ? nullptr : static_cast<char*>(shared);
-    if (stageText != nullptr)
-        stageText[0] = '\0';
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        outcome.why = std::string("cannot start a child process: ") + std::strerror(errno);
-        return outcome;
-    }
-    if (pid == 0) {
-        // The child ends with quill, also when quill is stopped from outside.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() == 1)
-            ::_exit(1);
-        check::setStageBuffer(stageText, kStageSize);
-        // A crash ends the child by its signal, whatever handlers the process had installed
-        // (a sanitizer's, say), so that the report says it crashed.
-        for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
-            std::signal(sig, SIG_DFL);
-        ::close(result[0]);
-        if (group.captureOutput) {
-            ::close(output[0]);
-            ::dup2(output[1], STDOUT_FILENO);
-            ::dup2(output[1], STDERR_FILENO);
-            ::close(output[1]);
-        } else {
-            ::dup2(STDERR_FILENO, STDOUT_FILENO); // a chatty plug-in must not mix with results
-        }
-        std::string message;
-        try {
-            message = "O" + serialise(group.run(context));
-        } catch (const std::exception& e) {
-            message = std::string("E") + e.what();
-        } catch (...) {
-            message = "Eunknown failure";
-        }
-        writeAll(result[1], message);
-        ::close(result[1]);
-        std::fflush(nullptr);
-        ::_exit(0);
-    }
-    ::close(result[1]);
-    if (group.captureOutput)
-        ::close(output[1]);
-
-    std::string received;
-    bool timedOut = false;
-    bool resultOpen = true;
-    bool outputOpen = group.captureOutput;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    char buffer[4096];
-    while (resultOpen || outputOpen) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd fds[2];
-        nfds_t count = 0;
-        if (resultOpen)
-            fds[count++] = {result[0], POLLIN, 0};
-        if (outputOpen)
-            fds[count++] = {output[0], POLLIN, 0};
-        const int ready = ::poll(fds, count, static_cast<int>(std::min<long long>(left, 1000)));
-        if (ready <= 0)
-            continue;
-        for (nfds_t i = 0; i < count; ++i) {
-            if (fds[i].revents == 0)
-                continue;
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            const bool isResult = fds[i].fd == result[0];
-            if (n <= 0) {
-                (isResult ? resultOpen : outputOpen) = false;
-                continue;
-            }
-            if (isResult)
-                received.append(buffer, static_cast<size_t>(n));
-            else if (outcome.output.size() < (1u << 20))
-                outcome.output.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    ::close(result[0]);
-    if (group.captureOutput)
-        ::close(output[0]);
-    if (timedOut)
-        ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    std::string where;
-    if (stageText != nullptr) {
-        where.assign(stageText, strnlen(stageText, kStageSize));
-        ::munmap(shared, kStageSize);
-    }
-    const std::string during = where.empty() ? "" : " during " + where;
-    if (timedOut) {
-        outcome.why = "did not finish within " + std::to_string(timeoutSeconds) +
-                      " s and was stopped (hang?)" + during;
-    } else if (WIFSIGNALED(status)) {
-        const int sig = WTERMSIG(status);
-        const char* name = ::strsignal(sig);
-        outcome.why = "crashed (signal " + std::to_string(sig) + ", " +
-                      (name != nullptr ? name : "unknown") + ")" + during;
-    } else if (!received.empty() && received[0] == 'O') {
-        outcome.ok = true;
-        outcome.answer = received.substr(1);
-    } else if (!received.empty() && received[0] == 'E') {
-        outcome.why = "failed: " + received.substr(1) + during;
-    } else {
-        outcome.why = "ended without an answer (exit status " +
-                      std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")" + during;
+    const IsolatedResult child = runIsolated(
+        [&](std::span<char> stage) {
+            check::setStageBuffer(stage.data(), stage.size());
+            return serialise(group.run(context));
+        },
+        IsolationOptions{.timeoutSeconds = timeoutSeconds,
+                         .captureOutput = group.captureOutput,
+                         .stageSize = 512});
+    ChildOutcome outcome{child.ok, child.output, {}, child.captured};
+    if (!child.ok) {
+        const std::string during = child.stage.empty() ? "" : " during " + child.stage;
+        if (child.threw)
+            outcome.why = "failed: " + child.error + during;
+        else if (child.timedOut)
+            outcome.why = child.error + " (hang?)" + during;
+        else
+            outcome.why = child.error + during;
     }
     return outcome;
 }
