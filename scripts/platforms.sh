@@ -33,6 +33,13 @@ ctest_summary() {
         tail -1 | awk '{ printf "%d/%d passed", $2 - $1, $2 }'
 }
 
+# What each failed test printed (ctest keeps it on failure), at most 60 lines a test.
+failed_output() {
+    awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: .*\*\*\*/ { show = 1; lines = 0; print; next }
+        /^ *Start +[0-9]+: |^ *[0-9]+\/[0-9]+ Test +#|^[0-9]+% tests passed/ { show = 0 }
+        show && lines++ < 60' "$1"
+}
+
 # Starts a Wine prefix (first use takes a while) with a persistent server and its system processes
 # running, so that each test starts quickly. Started here, with no test's output pipes open: a
 # system process that a test started would keep that test's pipes open and ctest waiting.
@@ -154,6 +161,7 @@ run_preset() {
         if ctest --preset "$preset" "${filter[@]}" >"$test_log" 2>&1; then
             tests=$(ctest_summary "$test_log")
         else
+            failed_output "$test_log"
             grep -E '^\s*[0-9]+ - |tests passed' "$test_log" | tail -30
             tests="FAIL $(ctest_summary "$test_log")"
             failed=1
