@@ -33,7 +33,8 @@ set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 # use. mscoree/mshtml are disabled so that Wine does not offer to install Mono or Gecko.
 set(QUILL_WINEPREFIX "/tmp/quillmont-wine-${QUILL_WINE_ARCH}" CACHE PATH
     "Wine prefix the tests run in (created on first use)")
-# scripts/wine-run.sh starts a program again when Wine failed to start it at all.
+# scripts/wine-run.sh starts a program again when Wine failed to start it at all, or when, under
+# qemu-i386, Wine crashed while ending a program that had passed its tests.
 set(CMAKE_CROSSCOMPILING_EMULATOR
     bash ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh
     env WINEPREFIX=${QUILL_WINEPREFIX} WINEARCH=${QUILL_WINE_ARCH} WINEDEBUG=-all

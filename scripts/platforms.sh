@@ -25,7 +25,7 @@ failed=0
 started=$(date +%s)
 
 # One summary row: platform, file, build, exports, tests, seconds.
-row() { rows+=("$(printf '%-16s %-14s %-6s %-8s %-34s %5s' "$@")"); }
+row() { rows+=("$(printf '%-16s %-14s %-6s %-8s %-46s %5s' "$@")"); }
 
 # The pass/fail line of a ctest run, e.g. "215/215 passed".
 ctest_summary() {
@@ -158,7 +158,10 @@ run_preset() {
             # -E replaces the preset's exclusions (64-bit third-party plug-ins), so repeat them.
             filter=(-E 'ArdourScan\.|HostLibrary\.LoadsThirdPartyPlugins|QuillInfo\.ShowsAThirdPartyInstrument|QuillRender\.ThroughKars|QuillCheck\.(QuillmontPassesEveryCheck|CleanFixturePassesEveryCheck|Quillmont)$')
         fi
-        if ctest --preset "$preset" "${filter[@]}" >"$test_log" 2>&1; then
+        # scripts/wine-run.sh notes here each Windows program it had to start again.
+        local retries=$root/$dir/platforms-retries.log
+        rm -f "$retries"
+        if QUILL_WINE_RETRY_LOG=$retries ctest --preset "$preset" "${filter[@]}" >"$test_log" 2>&1; then
             tests=$(ctest_summary "$test_log")
         else
             failed_output "$test_log"
@@ -170,6 +173,11 @@ run_preset() {
         unset QEMU_SET_ENV
         unregister_i386
         [ "$wine32_qemu" = 1 ] && tests="$tests (qemu-i386)"
+        if [ -s "$retries" ]; then
+            tests="$tests, $(wc -l <"$retries") restarted"
+            echo "Windows programs started again (scripts/wine-run.sh):"
+            cat "$retries"
+        fi
     fi
     row "$platform" "$file" "$build" "$exports" "$tests" $(($(date +%s) - t0))
 }
@@ -179,7 +187,7 @@ for preset in "${presets[@]}"; do
 done
 
 echo
-printf '%-16s %-14s %-6s %-8s %-34s %5s\n' platform file build exports tests seconds
+printf '%-16s %-14s %-6s %-8s %-46s %5s\n' platform file build exports tests seconds
 for r in "${rows[@]}"; do echo "$r"; done
 echo "total: $(($(date +%s) - started)) s"
 exit $failed
