@@ -10,7 +10,7 @@
 #   all its tests and then dies of a signal while exiting. When a process exits, Wine ends its
 #   other threads with SIGQUIT; a thread that Wine is still starting takes it before it has set
 #   its %gs, and Wine's handler then faults. Natively that window is a few instructions wide;
-#   qemu makes it wide enough to hit about once in 500 programs. Only a run that printed
+#   qemu makes it wide enough to hit about once in 600 programs. Only a run that printed
 #   GoogleTest's final "[  PASSED  ]" line and then died of a signal is retried; a test that
 #   failed, or a crash before the tests ended, fails as it is.
 #
